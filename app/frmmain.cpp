@@ -1,0 +1,303 @@
+#include "app/frmmain.h"
+
+#include "awareness/frmawaretest.h"
+#include "config/configstore.h"
+#include "platform/filelookup.h"
+#include "platform/windowsystem.h"
+#include "shell/frmqueryminimize.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+
+// Ticks land this long after each wall-clock second begins, so that the
+// second read at the tick is the one that just started.
+constexpr int kTickOffsetMs = 5;
+
+const char *const kQuestionsTip =
+    "If you define \"Awareness Test\" questions, the alarm will not shut off until you answer a "
+    "question correctly.  If you do not define any \"Awareness Test\" questions, you'll be able to "
+    "kill the alarm by simply clicking the \"STOP!\" button.";
+
+const char *const kBadTime = "You should try entering a time...";
+const char *const kBadSoundFile =
+    "Sorry, I can't find the file you specified, or it doesn't appear to be a WAV file.  I'm an "
+    "old-fashioned kind of guy.. I expect the file extension to be .WAV";
+const char *const kDateInPast = "Attempted to set alarm in the past.. I'm taking my best guess and "
+                                "setting it ahead by a day.";
+
+QPushButton *makeButton(QWidget *parent, const char *caption, const QRect &geometry)
+{
+    auto *button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setGeometry(geometry);
+    // A focused button takes Enter, as desktop buttons do.
+    button->setAutoDefault(true);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *caption, const QRect &geometry)
+{
+    auto *label = new QLabel(QString::fromUtf8(caption), parent);
+    label->setGeometry(geometry);
+    return label;
+}
+
+} // namespace
+
+frmMain::frmMain(Services &services, QWidget *parent) : QMainWindow(parent), m_services(services)
+{
+    buildWindow();
+    Timer1.setTimerType(Qt::PreciseTimer);
+    Timer1.setSingleShot(true);
+    connect(&Timer1, &QTimer::timeout, this, [this] {
+        Timer1_Timer();
+        scheduleNextTick();
+    });
+    scheduleNextTick();
+    Form_Load();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildWindow()
+{
+    setWindowTitle(QStringLiteral("Quillon's Clamorific Alarm Clock Thingy"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/alarmclock.svg")));
+    setFont(defaultDialogFont());
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    Label1 = makeLabel(client, "Wakey noise (.WAV) file", twipsRect(120, 240, 2055, 255));
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    txtFileNameWAV = new QLineEdit(client);
+    txtFileNameWAV->setGeometry(twipsRect(2280, 120, 3015, 375));
+    cmdBrowse = makeButton(client, "Browse", twipsRect(5400, 120, 1095, 375));
+    Label2 = makeLabel(client, "Wakey time", twipsRect(1080, 720, 1095, 255));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    txtAlarmTime = new QLineEdit(client);
+    txtAlarmTime->setGeometry(twipsRect(2280, 600, 2055, 375));
+    cmdSet = makeButton(client, "Set", twipsRect(4440, 600, 855, 375));
+    cmdSet->setEnabled(false);
+    cmdAwakeTestQuestions =
+        makeButton(client, "Define \"Awareness Test\" Questions", twipsRect(1680, 1200, 3615, 495));
+    cmdAwakeTestQuestions->setToolTip(QString::fromUtf8(kQuestionsTip));
+    lblAlarmStatus = makeLabel(client, kStatusNotSet, twipsRect(120, 1920, 6735, 855));
+    lblAlarmStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblAlarmStatus->setWordWrap(true);
+    lblAlarmStatus->setFont(arialFont(15.75, true));
+    cmdAlarmTest = makeButton(client, "Alarm (test)", twipsRect(1320, 3000, 1215, 495));
+    cmdAlarmStop = makeButton(client, "STOP! I'M UP!!!", twipsRect(3720, 3000, 2175, 495));
+
+    // Screen readers name each box by the label beside it.
+    Label1->setBuddy(txtFileNameWAV);
+    Label2->setBuddy(txtAlarmTime);
+    txtFileNameWAV->setAccessibleName(Label1->text());
+    txtAlarmTime->setAccessibleName(Label2->text());
+
+    setTabOrder(cmdAlarmTest, txtFileNameWAV);
+    setTabOrder(txtFileNameWAV, cmdBrowse);
+    setTabOrder(cmdBrowse, cmdAlarmStop);
+    setTabOrder(cmdAlarmStop, txtAlarmTime);
+    setTabOrder(txtAlarmTime, cmdSet);
+    setTabOrder(cmdSet, cmdAwakeTestQuestions);
+    cmdAlarmTest->setFocus();
+
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFileExit = mnuFile->addAction(QStringLiteral("E&xit"));
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelpAbout = mnuHelp->addAction(QStringLiteral("&About"));
+    mnuHelpLicenseInfo = mnuHelp->addAction(QStringLiteral("&License Info"));
+
+    connect(txtAlarmTime, &QLineEdit::textChanged, this, &frmMain::txtAlarmTime_Change);
+    connect(txtFileNameWAV, &QLineEdit::textChanged, this, &frmMain::txtFileNameWAV_Change);
+    connect(cmdSet, &QPushButton::clicked, this, &frmMain::cmdSet_Click);
+    connect(cmdAlarmTest, &QPushButton::clicked, this, &frmMain::cmdAlarmTest_Click);
+    connect(cmdAlarmStop, &QPushButton::clicked, this, &frmMain::cmdAlarmStop_Click);
+    connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+
+    // The client area is 466 x 253 below the menu bar, at 117, 162 on the screen.
+    const QSize clientSize(twips(6990), twips(3795));
+    client->setMinimumSize(clientSize);
+    setGeometry(
+        QRect(QPoint(twips(1755), twips(2430)),
+              QSize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height())));
+}
+
+void frmMain::cmdAwakeTestQuestions_Click() {}
+
+void frmMain::cmdBrowse_Click() {}
+
+void frmMain::cmdSet_Click()
+{
+    const std::optional<DateValue> typed = datevalue::parse(txtAlarmTime->text());
+    if (!typed) {
+        m_services.messages.show(this, QString::fromUtf8(kBadTime));
+        setStatusNotSet();
+        bAlarmSet = false;
+        return;
+    }
+    const QString found = firstMatchingFileName(txtFileNameWAV->text());
+    if (found.right(4).toUpper() != QLatin1String(".WAV")) {
+        m_services.messages.show(this, QString::fromUtf8(kBadSoundFile));
+        setStatusNotSet();
+        bAlarmSet = false;
+        return;
+    }
+
+    dtWakeyTime = *typed;
+    if (dtWakeyTime > 1.0) {
+        if (dtWakeyTime < m_services.clock.now()) {
+            m_services.messages.show(this, QString::fromUtf8(kDateInPast));
+            dtWakeyTime += 1;
+        } else {
+            m_services.messages.show(this, QStringLiteral("I'm setting the alarm for ") +
+                                               datevalue::formatGeneral(dtWakeyTime) +
+                                               QStringLiteral("... I hope you really meant to "
+                                                              "include a date!"));
+        }
+    } else {
+        dtWakeyTime = datevalue::integerPart(m_services.clock.now()) + dtWakeyTime;
+        if (dtWakeyTime < m_services.clock.now())
+            dtWakeyTime += 1;
+    }
+
+    sWakeyFileName = txtFileNameWAV->text();
+    bAlarmSet = true;
+    lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
+                            datevalue::formatGeneral(dtWakeyTime));
+    // Loaded now so that the alarm is heard the moment it fires.
+    m_services.sound.prepare(sWakeyFileName);
+    SaveSettings();
+}
+
+void frmMain::cmdAlarmTest_Click()
+{
+    sWakeyFileName = txtFileNameWAV->text();
+    m_services.sound.startLoop(sWakeyFileName);
+    bAlarmSounding = true;
+}
+
+void frmMain::cmdAlarmStop_Click()
+{
+    if (Questions.count() > 0 && bAlarmSounding && !m_awareTest) {
+        frmAwareTest test(*this, this);
+        m_awareTest = &test;
+        test.exec();
+        m_awareTest = nullptr;
+    }
+    m_services.sound.stop();
+    bAlarmSounding = false;
+    bAlarmSet = false;
+    setStatusNotSet();
+}
+
+void frmMain::Form_Load()
+{
+    bAlarmSet = false;
+    bAlarmSounding = false;
+    LoadSettings();
+}
+
+void frmMain::LoadSettings()
+{
+    const configstore::StoredSettings stored = configstore::load(m_services.configDirectory);
+    if (stored.wakeyFileName)
+        txtFileNameWAV->setText(*stored.wakeyFileName);
+    if (stored.wakeyTime)
+        txtAlarmTime->setText(*stored.wakeyTime);
+    for (const configstore::QuestionPair &pair : stored.pairs) {
+        auto question = std::make_shared<AwareTestQuestion>();
+        question->setQuestion(pair.question);
+        question->setAnswer(pair.answer);
+        Questions.append(std::move(question));
+    }
+    if (txtFileNameWAV->text().isEmpty())
+        txtFileNameWAV->setText(m_services.programDirectory + QStringLiteral("/roustabell.wav"));
+}
+
+void frmMain::SaveSettings()
+{
+    const configstore::SaveResult result = configstore::saveSettings(
+        m_services.configDirectory, txtFileNameWAV->text(), txtAlarmTime->text());
+    // The alarm is already armed; a failed save only means the texts are not kept.
+    if (!result.ok)
+        m_services.messages.show(this, result.message());
+}
+
+bool frmMain::Form_QueryUnload()
+{
+    bool cancel = false;
+    if (bAlarmSounding) {
+        cancel = true;
+        cmdAlarmStop_Click();
+    }
+    if (bAlarmSet) {
+        frmQueryMinimize question(*this, this);
+        question.exec();
+        cancel = true;
+    }
+    return cancel;
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (Form_QueryUnload())
+        event->ignore();
+    else
+        event->accept();
+}
+
+void frmMain::mnuFileExit_Click()
+{
+    close();
+}
+
+void frmMain::mnuHelpAbout_Click() {}
+
+void frmMain::mnuHelpLicenseInfo_Click() {}
+
+void frmMain::Timer1_Timer()
+{
+    if (!(m_services.clock.now() > dtWakeyTime && bAlarmSet))
+        return;
+    bAlarmSounding = true;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    showNormal();
+    raise();
+    activateWindow();
+    m_services.sound.startLoop(sWakeyFileName);
+    bAlarmSet = false;
+}
+
+void frmMain::txtAlarmTime_Change()
+{
+    UpdateSetButton();
+}
+
+void frmMain::UpdateSetButton()
+{
+    cmdSet->setEnabled(!txtFileNameWAV->text().isEmpty() &&
+                       datevalue::parse(txtAlarmTime->text()).has_value());
+}
+
+void frmMain::txtFileNameWAV_Change()
+{
+    UpdateSetButton();
+}
+
+void frmMain::setStatusNotSet()
+{
+    lblAlarmStatus->setText(QString::fromUtf8(kStatusNotSet));
+}
+
+void frmMain::scheduleNextTick()
+{
+    // Re-aligned at every tick, so the ticks never drift from the clock's seconds.
+    Timer1.start(m_services.clock.msecsToNextSecond() + kTickOffsetMs);
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "awareness/questionset.h"
+#include "platform/services.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class frmAwareTest;
+
+// The main window: owner of the alarm state and of the question set.
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmMain(Services &services, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // Read by the awareness test to restart the sound after a wrong answer.
+    QString sWakeyFileName;
+    // Never replaced; the editor changes it in place.
+    QuestionSet Questions;
+
+    Services &services() const { return m_services; }
+
+    // Read-only views of the alarm state, for the shell and for tests.
+    bool alarmSet() const { return bAlarmSet; }
+    bool alarmSounding() const { return bAlarmSounding; }
+    DateValue wakeyTime() const { return dtWakeyTime; }
+
+    // Controls, in the window's design order.
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtFileNameWAV = nullptr;
+    QPushButton *cmdBrowse = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtAlarmTime = nullptr;
+    QPushButton *cmdSet = nullptr;
+    QPushButton *cmdAwakeTestQuestions = nullptr;
+    QLabel *lblAlarmStatus = nullptr;
+    QPushButton *cmdAlarmTest = nullptr;
+    QPushButton *cmdAlarmStop = nullptr;
+    QTimer Timer1;
+
+    QMenu *mnuFile = nullptr;
+    QAction *mnuFileExit = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuHelpAbout = nullptr;
+    QAction *mnuHelpLicenseInfo = nullptr;
+
+public Q_SLOTS:
+    void cmdAwakeTestQuestions_Click();
+    void cmdBrowse_Click();
+    void cmdSet_Click();
+    void cmdAlarmTest_Click();
+    void cmdAlarmStop_Click();
+    void Form_Load();
+    void mnuFileExit_Click();
+    void mnuHelpAbout_Click();
+    void mnuHelpLicenseInfo_Click();
+    void Timer1_Timer();
+    void txtAlarmTime_Change();
+    void txtFileNameWAV_Change();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildWindow();
+    void LoadSettings();
+    void SaveSettings();
+    // Returns true when the close must be cancelled.
+    bool Form_QueryUnload();
+    void UpdateSetButton();
+    void setStatusNotSet();
+    void scheduleNextTick();
+
+    Services &m_services;
+    DateValue dtWakeyTime = 0;
+    bool bAlarmSet = false;
+    bool bAlarmSounding = false;
+    frmAwareTest *m_awareTest = nullptr;
+};
+
+inline constexpr auto kStatusNotSet = "Alarm is NOT set!";

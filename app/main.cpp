@@ -1,0 +1,32 @@
+#include "app/frmmain.h"
+#include "platform/qtsoundservice.h"
+#include "platform/systemservices.h"
+#include "platform/windowsystem.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("roustabell"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ROUSTABELL"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.1"));
+    QApplication::setDesktopFileName(QStringLiteral("roustabell"));
+    QApplication::setFont(defaultDialogFont());
+
+    SystemClock clock;
+    QtSoundService sound;
+    QtMessageBoxService messages;
+    QtFileDialogService fileDialog;
+    DesktopLauncher launcher;
+    LinuxRegistryLookup registry;
+    FixedStartRandom random;
+    ProcessControl control(sound);
+    const QString directory = programDirectory();
+    Services services{clock,    sound,  messages, fileDialog, launcher,
+                      registry, random, control,  directory,  directory};
+
+    frmMain window(services);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,73 @@
+#include "awareness/frmawaretest.h"
+
+#include "app/frmmain.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+frmAwareTest::frmAwareTest(frmMain &main, QWidget *parent)
+    : ControlBoxlessDialog(parent), m_main(main)
+{
+    setWindowTitle(QStringLiteral("AWAKE???     AWARE???   PROVE IT!!!"));
+    setFont(defaultDialogFont());
+    setFixedSize(twips(10020), twips(5025));
+
+    Label1 = new QLabel(QStringLiteral("QUESTION:"), this);
+    Label1->setGeometry(twipsRect(240, 120, 1575, 375));
+    Label1->setFont(arialFont(12, true));
+    lblQuestion = new QLabel(this);
+    lblQuestion->setGeometry(twipsRect(240, 720, 9615, 2175));
+    lblQuestion->setFont(arialFont(18));
+    lblQuestion->setWordWrap(true);
+    lblQuestion->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblQuestion->setTextFormat(Qt::PlainText);
+    Label2 = new QLabel(QStringLiteral("PROVE YOU ARE AWAKE -- Type your (case-sensitive) answer:"),
+                        this);
+    Label2->setGeometry(twipsRect(240, 3000, 9615, 375));
+    Label2->setFont(arialFont(12, true));
+    txtAnswer = new QLineEdit(this);
+    txtAnswer->setGeometry(twipsRect(120, 3480, 9735, 735));
+    txtAnswer->setAccessibleName(QStringLiteral("Answer"));
+    Label2->setBuddy(txtAnswer);
+    cmdStopAlarm = new QPushButton(
+        QStringLiteral("I submit my answer and await your approval, Alarm Clock!"), this);
+    cmdStopAlarm->setGeometry(twipsRect(2520, 4440, 5055, 495));
+    // Enter in the answer box must not submit.
+    cmdStopAlarm->setAutoDefault(false);
+    cmdStopAlarm->setDefault(false);
+
+    setTabOrder(txtAnswer, cmdStopAlarm);
+    connect(cmdStopAlarm, &QPushButton::clicked, this, &frmAwareTest::cmdStopAlarm_Click);
+
+    Form_Load();
+    txtAnswer->setFocus();
+}
+
+void frmAwareTest::Form_Load()
+{
+    const qsizetype n = m_main.Questions.count();
+    const double r = m_main.services().random.next();
+    // Guard the top end against rounding; positions are not limited to 16 bits.
+    const qsizetype k = std::clamp<qsizetype>(
+        static_cast<qsizetype>(std::floor(r * static_cast<double>(n))) + 1, 1, n);
+    CurrentQuestion = m_main.Questions.item(k);
+    lblQuestion->setText(CurrentQuestion->Question());
+    txtAnswer->setText(QString());
+}
+
+void frmAwareTest::cmdStopAlarm_Click()
+{
+    if (CurrentQuestion->Answer() == txtAnswer->text()) {
+        unload();
+        return;
+    }
+    Services &services = m_main.services();
+    services.sound.playOnce(services.programDirectory + QStringLiteral("/WRONG!.WAV"));
+    services.sound.startLoop(m_main.sWakeyFileName);
+    Form_Load();
+    txtAnswer->setFocus();
+}

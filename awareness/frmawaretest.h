@@ -1,0 +1,35 @@
+#pragma once
+
+#include "awareness/questionset.h"
+#include "platform/windowsystem.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class frmMain;
+
+// The challenge between a sounding alarm and silence: only the exact answer
+// to a randomly picked question closes it.
+class frmAwareTest : public ControlBoxlessDialog
+{
+    Q_OBJECT
+public:
+    explicit frmAwareTest(frmMain &main, QWidget *parent = nullptr);
+
+    QLabel *Label1 = nullptr;
+    QLabel *lblQuestion = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtAnswer = nullptr;
+    QPushButton *cmdStopAlarm = nullptr;
+
+    // The pair on screen; shared with the question set.
+    QuestionRef currentQuestion() const { return CurrentQuestion; }
+
+public Q_SLOTS:
+    void cmdStopAlarm_Click();
+    void Form_Load();
+
+private:
+    frmMain &m_main;
+    QuestionRef CurrentQuestion;
+};

@@ -1,0 +1,26 @@
+#include "awareness/questionset.h"
+
+#include <stdexcept>
+
+void QuestionSet::append(QuestionRef question)
+{
+    m_items.append(std::move(question));
+}
+
+QuestionRef QuestionSet::item(qsizetype position) const
+{
+    checkPosition(position);
+    return m_items.at(position - 1);
+}
+
+void QuestionSet::remove(qsizetype position)
+{
+    checkPosition(position);
+    m_items.removeAt(position - 1);
+}
+
+void QuestionSet::checkPosition(qsizetype position) const
+{
+    if (position < 1 || position > m_items.size())
+        throw std::out_of_range("question position out of range");
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "awareness/questionset.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// AlarmClockConfig.xml in a given directory. Knows nothing of widgets: the main
+// window moves the values between the file and its boxes.
+namespace configstore {
+
+inline constexpr auto kFileName = "AlarmClockConfig.xml";
+
+struct QuestionPair
+{
+    QString question;
+    QString answer;
+};
+
+// What a load found. A value is absent when the file holds no such element.
+struct StoredSettings
+{
+    std::optional<QString> wakeyFileName;
+    std::optional<QString> wakeyTime;
+    QList<QuestionPair> pairs;
+};
+
+// Outcome of a save. On failure nothing on disk has changed and the message
+// names the file and the reason, ready to show to a person.
+struct SaveResult
+{
+    bool ok = true;
+    QString path;
+    QString reason;
+    QString message() const;
+};
+
+QString filePath(const QString &directory);
+
+// Missing, empty, oversized or unparseable files give empty settings; never
+// throws, never fetches anything from outside the file.
+StoredSettings load(const QString &directory);
+
+SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
+                        const QString &wakeyTime);
+SaveResult saveQuestions(const QString &directory, const QuestionSet &questions);
+
+} // namespace configstore

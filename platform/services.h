@@ -1,0 +1,125 @@
+#pragma once
+
+#include "platform/datevalue.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+inline constexpr auto kProgramTitle = "ROUSTABELL";
+
+// Everything a window needs of the world outside it goes through these small
+// interfaces, handed over at construction, so tests can put fakes in.
+
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    // Local wall-clock date and time, whole seconds.
+    virtual DateValue now() const = 0;
+    // Milliseconds until the wall clock's next whole second begins.
+    virtual int msecsToNextSecond() const = 0;
+};
+
+class SoundService
+{
+public:
+    virtual ~SoundService() = default;
+    // Start the file looping and return at once; replaces what plays.
+    virtual void startLoop(const QString &path) = 0;
+    // Play the file once and return when it has ended; replaces what plays.
+    virtual void playOnce(const QString &path) = 0;
+    // End whatever plays; return at once.
+    virtual void stop() = 0;
+    // Load the file ahead so that a later startLoop is heard at once.
+    virtual void prepare(const QString &path) = 0;
+};
+
+class MessageBoxService
+{
+public:
+    virtual ~MessageBoxService() = default;
+    // Modal, one OK button, no icon; returns when closed.
+    virtual void show(QWidget *parent, const QString &text,
+                      const QString &title = kProgramTitle) = 0;
+};
+
+class FileDialogService
+{
+public:
+    virtual ~FileDialogService() = default;
+    // Modal open dialog starting from fileName (its folder and its name),
+    // offering files that match filter. Returns the chosen full path, or
+    // fileName unchanged when cancelled.
+    virtual QString showOpen(QWidget *parent, const QString &filter, const QString &fileName) = 0;
+};
+
+class Launcher
+{
+public:
+    virtual ~Launcher() = default;
+    // Start a program in a normal window without waiting; false if it cannot start.
+    virtual bool startProgram(const QString &path) = 0;
+    // Open an address in the default browser; failures are silent.
+    virtual void openUrl(const QString &url) = 0;
+    virtual bool fileExists(const QString &path) = 0;
+};
+
+// Registry-style value lookup, shaped like the Windows calls so that the
+// byte rules above it stay the same on every platform.
+class RegistryLookup
+{
+public:
+    using Handle = std::uintptr_t;
+    static constexpr std::uint32_t kHkeyLocalMachine = 0x80000002u;
+    static constexpr std::uint32_t kTypeString = 1;
+    static constexpr std::uint32_t kTypeDword = 4;
+    static constexpr long kSuccess = 0;
+    static constexpr long kFileNotFound = 2;
+    static constexpr long kMoreData = 234;
+
+    virtual ~RegistryLookup() = default;
+    virtual long openKey(std::uint32_t root, const QString &keyName, std::uint32_t access,
+                         Handle *key) = 0;
+    // buffer holds *size bytes on entry; on success *size is the count copied.
+    virtual long queryValue(Handle key, const QString &valueName, std::uint32_t *type,
+                            QByteArray &buffer, std::uint32_t *size) = 0;
+    virtual void closeKey(Handle key) = 0;
+    // Name of the tool's executable inside the folder the second value names.
+    virtual QString toolFileName() const = 0;
+};
+
+class RandomSource
+{
+public:
+    virtual ~RandomSource() = default;
+    // Uniform on [0, 1); every run starts from the same state.
+    virtual double next() = 0;
+};
+
+class ProgramControl
+{
+public:
+    virtual ~ProgramControl() = default;
+    // Ends the program at once: no handler resumes, nothing is saved.
+    virtual void endProgram() = 0;
+};
+
+struct Services
+{
+    Clock &clock;
+    SoundService &sound;
+    MessageBoxService &messages;
+    FileDialogService &fileDialog;
+    Launcher &launcher;
+    RegistryLookup &registry;
+    RandomSource &random;
+    ProgramControl &control;
+    // Folder of the executable, no trailing separator.
+    QString programDirectory;
+    // Folder that holds AlarmClockConfig.xml (the program directory unless it cannot be written).
+    QString configDirectory;
+};

@@ -1,0 +1,101 @@
+#include "platform/windowsystem.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+
+QFont defaultDialogFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+QFont arialFont(qreal pointSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+ListControl::ListControl(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(false);
+    setInsertPolicy(QComboBox::NoInsert);
+    // A person's pick runs Click even when it picks the entry already shown.
+    connect(this, &QComboBox::activated, this, &ListControl::Click);
+}
+
+void ListControl::setListIndex(int index)
+{
+    {
+        const QSignalBlocker blocker(this);
+        setCurrentIndex(index >= 0 && index < count() ? index : -1);
+    }
+    Q_EMIT Click();
+}
+
+void ListControl::addEntry(const QString &text)
+{
+    insertEntry(count(), text);
+}
+
+void ListControl::insertEntry(int index, const QString &text)
+{
+    int selected = currentIndex();
+    if (selected >= 0 && index <= selected)
+        ++selected;
+    const QSignalBlocker blocker(this);
+    insertItem(index, text);
+    restoreSelection(selected);
+}
+
+void ListControl::removeEntry(int index)
+{
+    if (index < 0 || index >= count())
+        return;
+    int selected = currentIndex();
+    if (selected == index)
+        selected = -1;
+    else if (selected > index)
+        --selected;
+    const QSignalBlocker blocker(this);
+    removeItem(index);
+    restoreSelection(selected);
+}
+
+void ListControl::restoreSelection(int index)
+{
+    // QComboBox picks an entry on its own after inserts and removals.
+    if (currentIndex() != index)
+        setCurrentIndex(index);
+}
+
+ControlBoxlessDialog::ControlBoxlessDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+}
+
+void ControlBoxlessDialog::unload()
+{
+    done(QDialog::Accepted);
+}
+
+void ControlBoxlessDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void ControlBoxlessDialog::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}

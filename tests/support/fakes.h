@@ -1,0 +1,144 @@
+#pragma once
+
+#include "platform/services.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Recording fakes of the platform services, for fast window tests.
+
+class FakeClock : public Clock
+{
+public:
+    DateValue now() const override
+    {
+        ++reads;
+        return value;
+    }
+    int msecsToNextSecond() const override { return 1000; }
+    void set(const QDate &date, const QTime &time)
+    {
+        value = datevalue::fromDateAndTime(date, time);
+    }
+    void advanceSeconds(int seconds) { value += seconds / 86400.0; }
+
+    DateValue value = 0;
+    mutable int reads = 0;
+};
+
+class FakeSound : public SoundService
+{
+public:
+    struct Call
+    {
+        QString kind; // "loop", "once", "stop", "prepare"
+        QString path;
+        bool operator==(const Call &other) const = default;
+    };
+
+    void startLoop(const QString &path) override;
+    void playOnce(const QString &path) override;
+    void stop() override;
+    void prepare(const QString &path) override;
+
+    QStringList kinds() const;
+    // What is sounding now, as the calls so far leave it; empty when silent.
+    QString looping;
+    QList<Call> calls;
+    std::function<void()> duringPlayOnce;
+};
+
+class FakeMessages : public MessageBoxService
+{
+public:
+    void show(QWidget *parent, const QString &text, const QString &title) override;
+
+    QStringList texts;
+    QStringList titles;
+    // Runs while the box would be open, to let tests act "behind" it.
+    std::function<void(const QString &)> whileShown;
+};
+
+class FakeFileDialog : public FileDialogService
+{
+public:
+    QString showOpen(QWidget *parent, const QString &filter, const QString &fileName) override;
+
+    QStringList filters;
+    QStringList fileNames;
+    // The path the person picks, or nothing to cancel.
+    std::optional<QString> choice;
+};
+
+class FakeLauncher : public Launcher
+{
+public:
+    bool startProgram(const QString &path) override;
+    void openUrl(const QString &url) override;
+    bool fileExists(const QString &path) override;
+
+    QStringList started;
+    QStringList urls;
+    QStringList existing;
+    bool startSucceeds = true;
+};
+
+class FakeRegistry : public RegistryLookup
+{
+public:
+    struct Value
+    {
+        QString key;
+        QString name;
+        std::uint32_t type = kTypeString;
+        QByteArray data;
+    };
+
+    long openKey(std::uint32_t root, const QString &keyName, std::uint32_t access,
+                 Handle *key) override;
+    long queryValue(Handle key, const QString &valueName, std::uint32_t *type, QByteArray &buffer,
+                    std::uint32_t *size) override;
+    void closeKey(Handle key) override;
+    QString toolFileName() const override { return QStringLiteral("MSINFO32.EXE"); }
+
+    QList<Value> values;
+    QStringList openedKeys;
+    QList<std::uint32_t> accessRequested;
+    QList<Handle> closed;
+    QList<int> bufferSizesOffered;
+};
+
+class FakeRandom : public RandomSource
+{
+public:
+    double next() override;
+
+    QList<double> sequence;
+    int draws = 0;
+};
+
+class FakeControl : public ProgramControl
+{
+public:
+    void endProgram() override { ++ends; }
+    int ends = 0;
+};
+
+// A full set of fakes wired into one Services, with a program directory.
+struct FakeServices
+{
+    explicit FakeServices(const QString &directory);
+
+    FakeClock clock;
+    FakeSound sound;
+    FakeMessages messages;
+    FakeFileDialog fileDialog;
+    FakeLauncher launcher;
+    FakeRegistry registry;
+    FakeRandom random;
+    FakeControl control;
+    Services services;
+};
