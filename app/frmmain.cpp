@@ -1,9 +1,12 @@
 #include "app/frmmain.h"
 
 #include "awareness/frmawaretest.h"
+#include "awareness/frmquestions.h"
 #include "config/configstore.h"
 #include "platform/filelookup.h"
 #include "platform/windowsystem.h"
+#include "shell/frmabout.h"
+#include "shell/frmlicense.h"
 #include "shell/frmqueryminimize.h"
 
 #include <QCloseEvent>
@@ -119,7 +122,12 @@ void frmMain::buildWindow()
     connect(cmdSet, &QPushButton::clicked, this, &frmMain::cmdSet_Click);
     connect(cmdAlarmTest, &QPushButton::clicked, this, &frmMain::cmdAlarmTest_Click);
     connect(cmdAlarmStop, &QPushButton::clicked, this, &frmMain::cmdAlarmStop_Click);
+    connect(cmdAwakeTestQuestions, &QPushButton::clicked, this,
+            &frmMain::cmdAwakeTestQuestions_Click);
+    connect(cmdBrowse, &QPushButton::clicked, this, &frmMain::cmdBrowse_Click);
     connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+    connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+    connect(mnuHelpLicenseInfo, &QAction::triggered, this, &frmMain::mnuHelpLicenseInfo_Click);
 
     // The client area is 466 x 253 below the menu bar, at 117, 162 on the screen.
     const QSize clientSize(twips(6990), twips(3795));
@@ -129,9 +137,18 @@ void frmMain::buildWindow()
               QSize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height())));
 }
 
-void frmMain::cmdAwakeTestQuestions_Click() {}
+void frmMain::cmdAwakeTestQuestions_Click()
+{
+    frmQuestions editor(*this, this);
+    editor.exec();
+}
 
-void frmMain::cmdBrowse_Click() {}
+void frmMain::cmdBrowse_Click()
+{
+    const QString chosen =
+        m_services.fileDialog.showOpen(this, QStringLiteral("*.wav"), txtFileNameWAV->text());
+    txtFileNameWAV->setText(chosen);
+}
 
 void frmMain::cmdSet_Click()
 {
@@ -258,9 +275,17 @@ void frmMain::mnuFileExit_Click()
     close();
 }
 
-void frmMain::mnuHelpAbout_Click() {}
+void frmMain::mnuHelpAbout_Click()
+{
+    frmAbout about(m_services, this);
+    about.exec();
+}
 
-void frmMain::mnuHelpLicenseInfo_Click() {}
+void frmMain::mnuHelpLicenseInfo_Click()
+{
+    frmLicense terms(this);
+    terms.exec();
+}
 
 void frmMain::Timer1_Timer()
 {

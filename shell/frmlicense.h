@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+class QPlainTextEdit;
+class QPushButton;
+
+// The distribution terms, read-only but selectable.
+class frmLicense : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmLicense(QWidget *parent = nullptr);
+
+    QPlainTextEdit *txtLicense = nullptr;
+    QPushButton *OKButton = nullptr;
+
+    // The six paragraphs joined with CR LF line breaks.
+    static QString distributionTerms();
+
+public Q_SLOTS:
+    void Form_Load();
+    void OKButton_Click();
+};
