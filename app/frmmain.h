@@ -66,6 +66,9 @@ public Q_SLOTS:
     void txtAlarmTime_Change();
     void txtFileNameWAV_Change();
 
+    // The one gate of every close request; true when the close is cancelled.
+    bool Form_QueryUnload();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -73,8 +76,6 @@ private:
     void buildWindow();
     void LoadSettings();
     void SaveSettings();
-    // Returns true when the close must be cancelled.
-    bool Form_QueryUnload();
     void UpdateSetButton();
     void setStatusNotSet();
     void scheduleNextTick();

@@ -4,6 +4,7 @@
 #include "platform/windowsystem.h"
 
 #include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char *argv[])
 {
@@ -27,6 +28,15 @@ int main(int argc, char *argv[])
                       registry, random, control,  directory,  directory};
 
     frmMain window(services);
+    // Logging out asks the same question as closing the window.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager &manager) {
+                         if (manager.allowsInteraction()) {
+                             if (window.Form_QueryUnload())
+                                 manager.cancel();
+                             manager.release();
+                         }
+                     });
     window.show();
     return app.exec();
 }

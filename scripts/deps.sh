@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, only the Debian packages that are missing.
+#   scripts/deps.sh build   what building and running the program needs
+#   scripts/deps.sh test    that, plus what the tests need
+set -euo pipefail
+
+build_packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6-dev qt6-qpa-plugins
+  libqt6multimedia6 fonts-liberation2 fonts-dejavu-core
+)
+test_packages=(
+  xvfb xauth openbox pulseaudio pulseaudio-utils x11-utils xdotool imagemagick
+  clang-14 libclang-rt-14-dev python3
+)
+
+packages=("${build_packages[@]}")
+if [ "${1:-build}" = test ]; then
+  packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,69 @@
+#include "support/modal.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+void forceCloseModals()
+{
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->done(QDialog::Rejected);
+        else
+            modal->hide();
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace
+
+void ModalDriver::onNextModal(Step step, int timeoutMs)
+{
+    m_state = std::make_shared<State>();
+    auto state = m_state;
+    auto timer = std::make_shared<QTimer>();
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    timer->setInterval(10);
+    QObject::connect(timer.get(), &QTimer::timeout, [state, timer, clock, step, timeoutMs] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible() && !state->ran) {
+            timer->stop();
+            state->ran = true;
+            state->title = modal->windowTitle();
+            modal->activateWindow();
+            (void)QTest::qWaitForWindowActive(modal, 2000);
+            step(modal);
+            // A step that leaves the window open must not hang the test.
+            QTimer::singleShot(timeoutMs, [state, modal] {
+                if (QApplication::activeModalWidget() == modal) {
+                    state->timedOut = true;
+                    forceCloseModals();
+                }
+            });
+            return;
+        }
+        if (clock->elapsed() > timeoutMs) {
+            timer->stop();
+            state->timedOut = true;
+            forceCloseModals();
+        }
+    });
+    timer->start();
+}
+
+void closeAllWindows()
+{
+    forceCloseModals();
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible())
+            widget->hide();
+    }
+    QCoreApplication::processEvents();
+}

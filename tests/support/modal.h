@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+// Modal windows block inside exec(); these run test steps from inside that
+// loop, once the window is up and active.
+class ModalDriver
+{
+public:
+    using Step = std::function<void(QWidget *)>;
+
+    // Runs step on the next modal window that is shown. If none shows within
+    // the time, or the step leaves it open past the time, every modal window is
+    // closed by force so that the test can fail instead of hanging.
+    void onNextModal(Step step, int timeoutMs = 10000);
+
+    bool ran() const { return m_state->ran; }
+    bool timedOut() const { return m_state->timedOut; }
+    QString title() const { return m_state->title; }
+
+private:
+    struct State
+    {
+        bool ran = false;
+        bool timedOut = false;
+        QString title;
+    };
+    // Shared with the timers, which may outlive the driver.
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+// Closes every visible top-level window, so that the next test starts clean.
+void closeAllWindows();

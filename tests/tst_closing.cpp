@@ -1,0 +1,281 @@
+// Every way the main window can be asked to close, in every alarm state.
+#include "app/frmmain.h"
+#include "awareness/frmawaretest.h"
+#include "shell/frmqueryminimize.h"
+#include "support/fakes.h"
+#include "support/modal.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class tst_Closing : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_wav;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<frmMain> m_main;
+
+    frmMain &open()
+    {
+        m_main = std::make_unique<frmMain>(m_fakes->services);
+        m_main->txtFileNameWAV->setText(m_wav);
+        m_main->show();
+        if (!QTest::qWaitForWindowActive(m_main.get()))
+            qWarning("main window did not become active");
+        return *m_main;
+    }
+
+    void arm(frmMain &main)
+    {
+        main.txtAlarmTime->setText("7:30");
+        main.cmdSet_Click();
+        QVERIFY(main.alarmSet());
+    }
+
+    void addQuestion(frmMain &main)
+    {
+        auto question = std::make_shared<AwareTestQuestion>();
+        question->setQuestion("Say yes");
+        question->setAnswer("yes");
+        main.Questions.append(question);
+    }
+
+    // How the close request arrives.
+    enum Route { TitleBar, FileExit };
+
+    void requestClose(frmMain &main, int route)
+    {
+        if (route == TitleBar)
+            main.close();
+        else
+            main.mnuFileExit->trigger();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QVERIFY(m_dir.isValid());
+        m_wav = m_dir.filePath("wake.wav");
+        QFile file(m_wav);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void init()
+    {
+        m_fakes = std::make_unique<FakeServices>(m_dir.path());
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        closeAllWindows();
+    }
+
+    void routes_data()
+    {
+        QTest::addColumn<int>("route");
+        QTest::newRow("title bar") << int(TitleBar);
+        QTest::newRow("File, Exit") << int(FileExit);
+    }
+
+    void idleClosesWithoutAQuestion_data() { routes_data(); }
+    void idleClosesWithoutAQuestion()
+    {
+        QFETCH(int, route);
+        frmMain &main = open();
+        ModalDriver driver;
+        driver.onNextModal([](QWidget *) {}, 300);
+        requestClose(main, route);
+        QVERIFY(!main.isVisible());
+        QTest::qWait(400);
+        QVERIFY(!driver.ran());
+    }
+
+    void setAsksAndMinimizeKeepsTheAlarm_data() { routes_data(); }
+    void setAsksAndMinimizeKeepsTheAlarm()
+    {
+        QFETCH(int, route);
+        frmMain &main = open();
+        arm(main);
+        const QString status = main.lblAlarmStatus->text();
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *question = qobject_cast<frmQueryMinimize *>(window);
+            QVERIFY(question);
+            QVERIFY(main.isVisible());
+            QCOMPARE(QApplication::focusWidget(), question->cmdMinimize);
+            QTest::mouseClick(question->cmdMinimize, Qt::LeftButton);
+        });
+        requestClose(main, route);
+        QVERIFY(driver.ran());
+        QVERIFY(!driver.timedOut());
+        QVERIFY(main.isVisible());
+        QTRY_VERIFY(main.windowState() & Qt::WindowMinimized);
+        QVERIFY(main.alarmSet());
+        QCOMPARE(main.lblAlarmStatus->text(), status);
+        QCOMPARE(m_fakes->control.ends, 0);
+
+        // The alarm still fires, and brings the window back.
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
+        main.Timer1_Timer();
+        QVERIFY(main.alarmSounding());
+        QVERIFY(!(main.windowState() & Qt::WindowMinimized));
+    }
+
+    void setAndExitEndsTheProgram()
+    {
+        frmMain &main = open();
+        arm(main);
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *question = qobject_cast<frmQueryMinimize *>(window);
+            QVERIFY(question);
+            QTest::mouseClick(question->cmdExitForReal, Qt::LeftButton);
+            // The real service never returns; the fake does, so close it here.
+            question->close();
+            if (question->isVisible())
+                static_cast<ControlBoxlessDialog *>(question)->unload();
+        });
+        main.close();
+        QCOMPARE(m_fakes->control.ends, 1);
+    }
+
+    void soundingWithoutQuestionsStopsAndStays()
+    {
+        frmMain &main = open();
+        main.cmdAlarmTest_Click();
+        main.close();
+        QVERIFY(main.isVisible());
+        QVERIFY(!main.alarmSounding());
+        QCOMPARE(m_fakes->sound.calls.last().kind, QString("stop"));
+        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+        // Now idle: the next close ends the program.
+        main.close();
+        QVERIFY(!main.isVisible());
+    }
+
+    void soundingWithQuestionsNeedsTheAnswerFirst()
+    {
+        frmMain &main = open();
+        addQuestion(main);
+        arm(main);
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
+        main.Timer1_Timer();
+        QVERIFY(main.alarmSounding());
+        bool stillSoundingDuringTest = false;
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *test = qobject_cast<frmAwareTest *>(window);
+            QVERIFY(test);
+            stillSoundingDuringTest = !m_fakes->sound.looping.isEmpty();
+            test->txtAnswer->setText("yes");
+            QTest::mouseClick(test->cmdStopAlarm, Qt::LeftButton);
+        });
+        main.close();
+        QVERIFY(driver.ran());
+        QVERIFY(stillSoundingDuringTest);
+        QVERIFY(main.isVisible());
+        QVERIFY(!main.alarmSounding());
+        QVERIFY(!main.alarmSet());
+        QVERIFY(m_fakes->sound.looping.isEmpty());
+    }
+
+    void testSoundWhileArmedStopsAndDisarmsWithoutAsking()
+    {
+        frmMain &main = open();
+        arm(main);
+        main.cmdAlarmTest_Click();
+        ModalDriver driver;
+        driver.onNextModal([](QWidget *) {}, 300);
+        main.close();
+        QTest::qWait(400);
+        QVERIFY(!driver.ran());
+        QVERIFY(main.isVisible());
+        QVERIFY(!main.alarmSet());
+        QVERIFY(!main.alarmSounding());
+    }
+
+    void alarmFiresBehindTheQuestion()
+    {
+        frmMain &main = open();
+        arm(main);
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *question = qobject_cast<frmQueryMinimize *>(window);
+            QVERIFY(question);
+            m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
+            main.Timer1_Timer();
+            QTest::mouseClick(question->cmdMinimize, Qt::LeftButton);
+        });
+        main.close();
+        QVERIFY(driver.ran());
+        QVERIFY(main.alarmSounding());
+        QCOMPARE(m_fakes->sound.looping, m_wav);
+        QTRY_VERIFY(main.windowState() & Qt::WindowMinimized);
+    }
+
+    void questionClosedOtherwiseStillCancels()
+    {
+        frmMain &main = open();
+        arm(main);
+        ModalDriver driver;
+        driver.onNextModal([](QWidget *window) {
+            // Neither button: the window goes away by other means.
+            static_cast<QDialog *>(window)->done(QDialog::Rejected);
+        });
+        main.close();
+        QVERIFY(driver.ran());
+        QVERIFY(main.isVisible());
+        QVERIFY(!(main.windowState() & Qt::WindowMinimized));
+        QVERIFY(main.alarmSet());
+    }
+
+    void questionIgnoresEscAndCloseRequests()
+    {
+        frmMain &main = open();
+        frmQueryMinimize question(main, &main);
+        question.show();
+        QVERIFY(QTest::qWaitForWindowActive(&question));
+        QTest::keyClick(&question, Qt::Key_Escape);
+        QVERIFY(question.isVisible());
+        QVERIFY(!question.close());
+        QVERIFY(question.isVisible());
+    }
+
+    void questionDesign()
+    {
+        frmMain &main = open();
+        frmQueryMinimize question(main, &main);
+        QCOMPARE(question.windowTitle(), QString());
+        QCOMPARE(question.size(), QSize(331, 203));
+        QCOMPARE(question.Label1->text(),
+                 QString("Do you really want to close the Alarm Clock program?  (If you do, the "
+                         "alarm will NOT go off.)    If you want your alarm to remain set, you "
+                         "should minimize the window instead of closing it."));
+        QCOMPARE(question.cmdMinimize->text(), QString("You're right.. Minimize it please."));
+        QCOMPARE(question.cmdExitForReal->text(), QString("I SAID EXIT AND I MEANT EXIT!!!!!"));
+        QCOMPARE(question.cmdMinimize->geometry(), QRect(16, 88, 305, 33));
+        QCOMPARE(question.cmdExitForReal->geometry(), QRect(16, 128, 305, 33));
+        QVERIFY(!question.cmdMinimize->isDefault());
+        QVERIFY(!question.cmdExitForReal->isDefault());
+        const QRect wrapped = question.Label1->fontMetrics().boundingRect(
+            QRect(0, 0, question.Label1->width(), 1000), Qt::TextWordWrap, question.Label1->text());
+        QVERIFY2(wrapped.height() <= question.Label1->height(),
+                 qPrintable(QString::number(wrapped.height())));
+        QVERIFY(!(question.windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(!(question.windowFlags() & Qt::WindowMinimizeButtonHint));
+    }
+};
+
+QTEST_MAIN(tst_Closing)
+#include "tst_closing.moc"

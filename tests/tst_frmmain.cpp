@@ -1,0 +1,322 @@
+// Start-up of the main window: design, settings loaded into the boxes, and
+// the rule that enables Set.
+#include "app/frmmain.h"
+#include "config/configstore.h"
+#include "support/fakes.h"
+#include "support/modal.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class tst_frmMain : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<frmMain> m_main;
+
+    frmMain &open()
+    {
+        m_main = std::make_unique<frmMain>(m_fakes->services);
+        return *m_main;
+    }
+    QString configPath() const { return configstore::filePath(m_dir.path()); }
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QFile::remove(configPath());
+        m_fakes = std::make_unique<FakeServices>(m_dir.path());
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        closeAllWindows();
+    }
+
+    void noConfigurationFile()
+    {
+        frmMain &main = open();
+        QCOMPARE(main.txtFileNameWAV->text(), m_dir.path() + "/roustabell.wav");
+        QCOMPARE(main.txtAlarmTime->text(), QString());
+        QVERIFY(!main.cmdSet->isEnabled());
+        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+        QCOMPARE(main.Questions.count(), 0);
+        QVERIFY(!main.alarmSet());
+        QVERIFY(!main.alarmSounding());
+        QVERIFY(m_fakes->messages.texts.isEmpty());
+        // Loading never writes the file.
+        QVERIFY(!QFile::exists(configPath()));
+    }
+
+    void storedSettingsFillTheBoxesButDoNotArm()
+    {
+        QVERIFY(configstore::saveSettings(m_dir.path(), "/sounds/wake.wav", "7:30").ok);
+        QuestionSet stored;
+        for (const char *text : {"one", "two"}) {
+            auto question = std::make_shared<AwareTestQuestion>();
+            question->setQuestion(text);
+            question->setAnswer(QString(text).toUpper());
+            stored.append(question);
+        }
+        QVERIFY(configstore::saveQuestions(m_dir.path(), stored).ok);
+
+        frmMain &main = open();
+        QCOMPARE(main.txtFileNameWAV->text(), QString("/sounds/wake.wav"));
+        QCOMPARE(main.txtAlarmTime->text(), QString("7:30"));
+        QVERIFY(main.cmdSet->isEnabled());
+        QCOMPARE(main.Questions.count(), 2);
+        QCOMPARE(main.Questions.item(2)->Question(), QString("two"));
+        QCOMPARE(main.Questions.item(2)->Answer(), QString("TWO"));
+        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+
+        // The stored time comes and goes without a sound: only Set arms.
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 5));
+        main.Timer1_Timer();
+        QVERIFY(!main.alarmSounding());
+        QVERIFY(m_fakes->sound.calls.isEmpty());
+    }
+
+    void storedTimeThatDoesNotParseStillLoads()
+    {
+        QVERIFY(configstore::saveSettings(m_dir.path(), "", "half past seven").ok);
+        frmMain &main = open();
+        QCOMPARE(main.txtAlarmTime->text(), QString("half past seven"));
+        // An empty stored path gets the default.
+        QCOMPARE(main.txtFileNameWAV->text(), m_dir.path() + "/roustabell.wav");
+        QVERIFY(!main.cmdSet->isEnabled());
+    }
+
+    void design()
+    {
+        frmMain &main = open();
+        QCOMPARE(main.windowTitle(), QString("Quillon's Clamorific Alarm Clock Thingy"));
+        QVERIFY(!main.windowIcon().isNull());
+        QCOMPARE(main.centralWidget()->size(), QSize(466, 253));
+        QCOMPARE(main.cmdAwakeTestQuestions->toolTip(),
+                 QString("If you define \"Awareness Test\" questions, the alarm will not shut off "
+                         "until you answer a question correctly.  If you do not define any "
+                         "\"Awareness Test\" questions, you'll be able to kill the alarm by simply "
+                         "clicking the \"STOP!\" button."));
+        const QFont status = main.lblAlarmStatus->font();
+        QCOMPARE(status.pointSizeF(), 15.75);
+        QVERIFY(status.bold());
+        QVERIFY(main.lblAlarmStatus->wordWrap());
+        QVERIFY(main.lblAlarmStatus->alignment() & Qt::AlignHCenter);
+        QVERIFY(main.Label1->alignment() & Qt::AlignRight);
+        QVERIFY(main.Label2->alignment() & Qt::AlignRight);
+    }
+
+    void controlGeometry_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("pixels");
+        // Twips divided by 15.
+        QTest::newRow("Label1") << "Label1"
+                                << "Wakey noise (.WAV) file" << QRect(8, 16, 137, 17);
+        QTest::newRow("txtFileNameWAV") << "txtFileNameWAV"
+                                        << "" << QRect(152, 8, 201, 25);
+        QTest::newRow("cmdBrowse") << "cmdBrowse"
+                                   << "Browse" << QRect(360, 8, 73, 25);
+        QTest::newRow("Label2") << "Label2"
+                                << "Wakey time" << QRect(72, 48, 73, 17);
+        QTest::newRow("txtAlarmTime") << "txtAlarmTime"
+                                      << "" << QRect(152, 40, 137, 25);
+        QTest::newRow("cmdSet") << "cmdSet"
+                                << "Set" << QRect(296, 40, 57, 25);
+        QTest::newRow("cmdAwakeTestQuestions")
+            << "cmdAwakeTestQuestions"
+            << "Define \"Awareness Test\" Questions" << QRect(112, 80, 241, 33);
+        QTest::newRow("lblAlarmStatus") << "lblAlarmStatus"
+                                        << "Alarm is NOT set!" << QRect(8, 128, 449, 57);
+        QTest::newRow("cmdAlarmTest") << "cmdAlarmTest"
+                                      << "Alarm (test)" << QRect(88, 200, 81, 33);
+        QTest::newRow("cmdAlarmStop") << "cmdAlarmStop"
+                                      << "STOP! I'M UP!!!" << QRect(248, 200, 145, 33);
+    }
+
+    void controlGeometry()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, caption);
+        QFETCH(QRect, pixels);
+        frmMain &main = open();
+        const std::map<QString, QWidget *> controls{
+            {"Label1", main.Label1},
+            {"txtFileNameWAV", main.txtFileNameWAV},
+            {"cmdBrowse", main.cmdBrowse},
+            {"Label2", main.Label2},
+            {"txtAlarmTime", main.txtAlarmTime},
+            {"cmdSet", main.cmdSet},
+            {"cmdAwakeTestQuestions", main.cmdAwakeTestQuestions},
+            {"lblAlarmStatus", main.lblAlarmStatus},
+            {"cmdAlarmTest", main.cmdAlarmTest},
+            {"cmdAlarmStop", main.cmdAlarmStop},
+        };
+        QWidget *widget = controls.at(control);
+        QCOMPARE(widget->geometry(), pixels);
+        QCOMPARE(widget->parentWidget(), main.centralWidget());
+        QString text;
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            text = label->text();
+        else if (auto *button = qobject_cast<QPushButton *>(widget))
+            text = button->text();
+        else if (auto *edit = qobject_cast<QLineEdit *>(widget))
+            text = edit->placeholderText();
+        QCOMPARE(text, caption);
+    }
+
+    void captionsFitTheirControls()
+    {
+        // Linux fonts are wider than the ones the layout was drawn for.
+        frmMain &main = open();
+        for (QPushButton *button : {main.cmdBrowse, main.cmdSet, main.cmdAwakeTestQuestions,
+                                    main.cmdAlarmTest, main.cmdAlarmStop}) {
+            const int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
+            QVERIFY2(needed <= button->width(), qPrintable(button->text()));
+        }
+        for (QLabel *label : {main.Label1, main.Label2}) {
+            const QSize needed = label->fontMetrics().size(0, label->text());
+            QVERIFY2(needed.width() <= label->width() && needed.height() <= label->height(),
+                     qPrintable(label->text()));
+        }
+        main.lblAlarmStatus->setText("Alarm is SET for 12/25/2030 10:00:00 AM");
+        const QRect wrapped = main.lblAlarmStatus->fontMetrics().boundingRect(
+            QRect(0, 0, main.lblAlarmStatus->width(), 1000), Qt::TextWordWrap,
+            main.lblAlarmStatus->text());
+        QVERIFY(wrapped.height() <= main.lblAlarmStatus->height());
+    }
+
+    void tabOrderAndInitialFocus()
+    {
+        frmMain &main = open();
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        QCOMPARE(QApplication::focusWidget(), main.cmdAlarmTest);
+        const QList<QWidget *> expected{main.txtFileNameWAV, main.cmdBrowse,
+                                        main.cmdAlarmStop,   main.txtAlarmTime,
+                                        main.cmdSet,         main.cmdAwakeTestQuestions,
+                                        main.cmdAlarmTest};
+        for (QWidget *next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), next);
+        }
+    }
+
+    void menus()
+    {
+        frmMain &main = open();
+        const QList<QAction *> top = main.menuBar()->actions();
+        QCOMPARE(top.size(), 2);
+        QCOMPARE(top.at(0)->text(), QString("&File"));
+        QCOMPARE(top.at(1)->text(), QString("&Help"));
+        QCOMPARE(main.mnuFile->actions().size(), 1);
+        QCOMPARE(main.mnuFileExit->text(), QString("E&xit"));
+        QCOMPARE(main.mnuHelp->actions().size(), 2);
+        QCOMPARE(main.mnuHelpAbout->text(), QString("&About"));
+        QCOMPARE(main.mnuHelpLicenseInfo->text(), QString("&License Info"));
+        for (QAction *action : {main.mnuFileExit, main.mnuHelpAbout, main.mnuHelpLicenseInfo}) {
+            QVERIFY(action->isEnabled());
+            QVERIFY(!action->isCheckable());
+            QVERIFY(action->shortcut().isEmpty());
+        }
+    }
+
+    void setButtonRule_data()
+    {
+        QTest::addColumn<QString>("sound");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("time and path") << "/x/wake.wav"
+                                       << "7:30" << true;
+        QTest::newRow("date and time") << "/x/wake.wav"
+                                       << "12/25/2030 7:00 AM" << true;
+        QTest::newRow("date alone") << "/x/wake.wav"
+                                    << "12/25/2030" << true;
+        QTest::newRow("blank path still enables") << " "
+                                                  << "7:30" << true;
+        QTest::newRow("missing file still enables") << "/nowhere/x.mp3"
+                                                    << "7:30" << true;
+        QTest::newRow("empty path") << ""
+                                    << "7:30" << false;
+        QTest::newRow("empty time") << "/x/wake.wav"
+                                    << "" << false;
+        QTest::newRow("not a time") << "/x/wake.wav"
+                                    << "soon" << false;
+        QTest::newRow("hour out of range") << "/x/wake.wav"
+                                           << "25:00" << false;
+    }
+
+    void setButtonRule()
+    {
+        QFETCH(QString, sound);
+        QFETCH(QString, time);
+        QFETCH(bool, enabled);
+        frmMain &main = open();
+        main.txtFileNameWAV->setText(sound);
+        main.txtAlarmTime->setText(time);
+        QCOMPARE(main.cmdSet->isEnabled(), enabled);
+        // Either box may change last.
+        main.txtAlarmTime->setText(QString());
+        main.txtFileNameWAV->setText(QString());
+        main.txtAlarmTime->setText(time);
+        main.txtFileNameWAV->setText(sound);
+        QCOMPARE(main.cmdSet->isEnabled(), enabled);
+    }
+
+    void typingEnablesSetAsSoonAsItReadsAsATime()
+    {
+        frmMain &main = open();
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        main.txtAlarmTime->setFocus();
+        QList<bool> states;
+        for (const QChar c : QString("7:30")) {
+            QTest::keyClick(main.txtAlarmTime, c.toLatin1());
+            states.append(main.cmdSet->isEnabled());
+        }
+        QCOMPARE(main.txtAlarmTime->text(), QString("7:30"));
+        QCOMPARE(states, (QList<bool>{false, false, true, true}));
+        main.txtFileNameWAV->setFocus();
+        main.txtFileNameWAV->selectAll();
+        QTest::keyClick(main.txtFileNameWAV, Qt::Key_Delete);
+        QCOMPARE(main.txtFileNameWAV->text(), QString());
+        QVERIFY(!main.cmdSet->isEnabled());
+    }
+
+    void inputsCarryTheirLabelsAsAccessibleNames()
+    {
+        frmMain &main = open();
+        QAccessibleInterface *sound = QAccessible::queryAccessibleInterface(main.txtFileNameWAV);
+        QAccessibleInterface *time = QAccessible::queryAccessibleInterface(main.txtAlarmTime);
+        QVERIFY(sound && time);
+        QCOMPARE(sound->text(QAccessible::Name), QString("Wakey noise (.WAV) file"));
+        QCOMPARE(time->text(QAccessible::Name), QString("Wakey time"));
+    }
+
+    void timerTicksFromCreation()
+    {
+        frmMain &main = open();
+        QVERIFY(main.Timer1.isActive());
+        QVERIFY(main.Timer1.remainingTime() <= 1005);
+    }
+};
+
+QTEST_MAIN(tst_frmMain)
+#include "tst_frmmain.moc"
