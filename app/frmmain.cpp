@@ -157,6 +157,7 @@ void frmMain::cmdSet_Click()
         m_services.messages.show(this, QString::fromUtf8(kBadTime));
         setStatusNotSet();
         bAlarmSet = false;
+        updateSleepInhibitor();
         return;
     }
     const QString found = firstMatchingFileName(txtFileNameWAV->text());
@@ -164,6 +165,7 @@ void frmMain::cmdSet_Click()
         m_services.messages.show(this, QString::fromUtf8(kBadSoundFile));
         setStatusNotSet();
         bAlarmSet = false;
+        updateSleepInhibitor();
         return;
     }
 
@@ -188,6 +190,7 @@ void frmMain::cmdSet_Click()
     bAlarmSet = true;
     lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
                             datevalue::formatGeneral(dtWakeyTime));
+    updateSleepInhibitor();
     // Loaded now so that the alarm is heard the moment it fires.
     m_services.sound.prepare(sWakeyFileName);
     SaveSettings();
@@ -198,6 +201,7 @@ void frmMain::cmdAlarmTest_Click()
     sWakeyFileName = txtFileNameWAV->text();
     m_services.sound.startLoop(sWakeyFileName);
     bAlarmSounding = true;
+    updateSleepInhibitor();
 }
 
 void frmMain::cmdAlarmStop_Click()
@@ -212,6 +216,7 @@ void frmMain::cmdAlarmStop_Click()
     bAlarmSounding = false;
     bAlarmSet = false;
     setStatusNotSet();
+    updateSleepInhibitor();
 }
 
 void frmMain::Form_Load()
@@ -298,6 +303,7 @@ void frmMain::Timer1_Timer()
     activateWindow();
     m_services.sound.startLoop(sWakeyFileName);
     bAlarmSet = false;
+    updateSleepInhibitor();
 }
 
 void frmMain::txtAlarmTime_Change()
@@ -319,6 +325,17 @@ void frmMain::txtFileNameWAV_Change()
 void frmMain::setStatusNotSet()
 {
     lblAlarmStatus->setText(QString::fromUtf8(kStatusNotSet));
+}
+
+void frmMain::updateSleepInhibitor()
+{
+    if (bAlarmSet)
+        m_services.inhibitor.hold(QStringLiteral("Alarm set for ") +
+                                  datevalue::formatGeneral(dtWakeyTime));
+    else if (bAlarmSounding)
+        m_services.inhibitor.hold(QStringLiteral("Alarm sounding"));
+    else
+        m_services.inhibitor.release();
 }
 
 void frmMain::scheduleNextTick()

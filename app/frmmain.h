@@ -79,6 +79,7 @@ private:
     void UpdateSetButton();
     void setStatusNotSet();
     void scheduleNextTick();
+    void updateSleepInhibitor();
 
     Services &m_services;
     DateValue dtWakeyTime = 0;

@@ -23,6 +23,7 @@ int main(int argc, char *argv[])
     LinuxRegistryLookup registry;
     FixedStartRandom random;
     ProcessControl control(sound);
+    NoSleepInhibitor inhibitor;
     const QString directory = programDirectory();
     Services services{clock,    sound,  messages, fileDialog, launcher,
                       registry, random, control,  directory,  directory};

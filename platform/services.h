@@ -100,6 +100,17 @@ public:
     virtual double next() = 0;
 };
 
+// Keeps the machine from sleeping through an armed or sounding alarm.
+class SleepInhibitor
+{
+public:
+    virtual ~SleepInhibitor() = default;
+    // Takes the lock, or renews its reason; silently does nothing where no
+    // login manager answers.
+    virtual void hold(const QString &why) = 0;
+    virtual void release() = 0;
+};
+
 class ProgramControl
 {
 public:
@@ -118,6 +129,7 @@ struct Services
     RegistryLookup &registry;
     RandomSource &random;
     ProgramControl &control;
+    SleepInhibitor &inhibitor;
     // Folder of the executable, no trailing separator.
     QString programDirectory;
     // Folder that holds AlarmClockConfig.xml (the program directory unless it cannot be written).

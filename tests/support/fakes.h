@@ -127,6 +127,24 @@ public:
     int ends = 0;
 };
 
+class FakeInhibitor : public SleepInhibitor
+{
+public:
+    void hold(const QString &why) override
+    {
+        held = true;
+        reasons.append(why);
+    }
+    void release() override
+    {
+        held = false;
+        ++releases;
+    }
+    bool held = false;
+    QStringList reasons;
+    int releases = 0;
+};
+
 // A full set of fakes wired into one Services, with a program directory.
 struct FakeServices
 {
@@ -140,5 +158,6 @@ struct FakeServices
     FakeRegistry registry;
     FakeRandom random;
     FakeControl control;
+    FakeInhibitor inhibitor;
     Services services;
 };
