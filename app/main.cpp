@@ -25,8 +25,8 @@ int main(int argc, char *argv[])
     ProcessControl control(sound);
     NoSleepInhibitor inhibitor;
     const QString directory = programDirectory();
-    Services services{clock,    sound,  messages, fileDialog, launcher,
-                      registry, random, control,  directory,  directory};
+    Services services{clock,  sound,   messages,  fileDialog, launcher, registry,
+                      random, control, inhibitor, directory,  directory};
 
     frmMain window(services);
     // Logging out asks the same question as closing the window.

@@ -1,0 +1,223 @@
+// The real windows with the real platform services on a real X server with a
+// window manager, judged by what the sound server really played.
+#include "app/frmmain.h"
+#include "awareness/frmawaretest.h"
+#include "platform/qtsoundservice.h"
+#include "platform/systemservices.h"
+#include "support/fakes.h"
+#include "support/modal.h"
+#include "support/soundrecorder.h"
+#include "support/wavfile.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr double kAlarmTone = 1000.0;
+
+qint64 epochMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// What the window manager says of the window, not what Qt believes.
+QString netWmState(QWidget *window)
+{
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(window->winId()), "_NET_WM_STATE"});
+    xprop.waitForFinished(5000);
+    return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+}
+
+} // namespace
+
+class tst_E2eDesktop : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_alarm;
+    SystemClock m_clock;
+    std::unique_ptr<QtSoundService> m_sound;
+    QtMessageBoxService m_messages;
+    QtFileDialogService m_fileDialog;
+    DesktopLauncher m_launcher;
+    LinuxRegistryLookup m_registry;
+    FixedStartRandom m_random;
+    FakeControl m_control;
+    NoSleepInhibitor m_inhibitor;
+    std::unique_ptr<Services> m_services;
+    std::unique_ptr<frmMain> m_main;
+    SoundRecorder m_recorder;
+
+    // Types a time a few seconds ahead and presses Set; returns the moment
+    // on the recorder's clock.
+    qint64 setAlarmSecondsAhead(int seconds)
+    {
+        const QDateTime target =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + seconds);
+        m_main->txtAlarmTime->setFocus();
+        m_main->txtAlarmTime->selectAll();
+        QTest::keyClicks(m_main->txtAlarmTime, target.time().toString("H:mm:ss"));
+        QTest::mouseClick(m_main->cmdSet, Qt::LeftButton);
+        return m_recorder.now() + (target.toMSecsSinceEpoch() - epochMs());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const bool required = qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_DESKTOP") == 1;
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || QGuiApplication::platformName() != "xcb") {
+            if (required)
+                QFAIL("no X server, but a desktop is required");
+            QSKIP("needs an X server with a window manager (scripts/desktop.sh)");
+        }
+        const QString noSound = SoundRecorder::unavailableReason();
+        if (!noSound.isEmpty()) {
+            if (qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_SOUND") == 1)
+                QFAIL(qPrintable(noSound));
+            QSKIP(qPrintable(noSound));
+        }
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QVERIFY(m_dir.isValid());
+        m_alarm = m_dir.filePath("tone.wav");
+        QVERIFY(writeToneWav(m_alarm, kAlarmTone, 1.0));
+        QVERIFY(QFile::copy(QStringLiteral(ROUSTABELL_SOURCE_DIR "/resources/sounds/WRONG!.WAV"),
+                            m_dir.filePath("WRONG!.WAV")));
+        QString error;
+        QVERIFY2(m_recorder.start(&error), qPrintable(error));
+    }
+
+    void init()
+    {
+        QFile::remove(m_dir.filePath("AlarmClockConfig.xml"));
+        m_sound = std::make_unique<QtSoundService>();
+        m_services = std::make_unique<Services>(
+            Services{m_clock, *m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
+                     m_control, m_inhibitor, m_dir.path(), m_dir.path()});
+        m_main = std::make_unique<frmMain>(*m_services);
+        m_main->txtFileNameWAV->setText(m_alarm);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_main.get()));
+    }
+
+    void cleanup()
+    {
+        m_main.reset();
+        m_sound.reset();
+        closeAllWindows();
+        QTest::qWait(200);
+    }
+
+    void ringsAtItsMomentAndStopsAtOnce()
+    {
+        const qint64 armedAt = m_recorder.now();
+        const qint64 moment = setAlarmSecondsAhead(3);
+        QVERIFY(m_main->alarmSet());
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTest::qWait(600);
+        const std::optional<qint64> heard = m_recorder.firstSoundAfter(armedAt);
+        QVERIFY(heard);
+        qInfo("alarm heard %lld ms after its moment", static_cast<long long>(*heard - moment));
+        QVERIFY2(*heard > moment, "nothing may sound before the moment");
+        QVERIFY2(*heard - moment <= 2200, qPrintable(QString::number(*heard - moment)));
+        QVERIFY(std::abs(m_recorder.medianCrossings(*heard, m_recorder.now()) - 2 * kAlarmTone) <
+                200);
+
+        const qint64 stopAt = m_recorder.now();
+        QTest::mouseClick(m_main->cmdAlarmStop, Qt::LeftButton);
+        QTest::qWait(800);
+        const std::optional<qint64> silent = m_recorder.silentFrom(stopAt, m_recorder.now());
+        QVERIFY(silent);
+        qInfo("silent %lld ms after Stop", static_cast<long long>(*silent - stopAt));
+        QVERIFY2(*silent - stopAt <= 300, qPrintable(QString::number(*silent - stopAt)));
+        QCOMPARE(m_main->lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+    }
+
+    void minimizedWindowIsRestoredWhenItFires()
+    {
+        setAlarmSecondsAhead(3);
+        m_main->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(netWmState(m_main.get()).contains("_NET_WM_STATE_HIDDEN"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTRY_VERIFY_WITH_TIMEOUT(!netWmState(m_main.get()).contains("_NET_WM_STATE_HIDDEN"), 3000);
+        QVERIFY(m_main->isVisible());
+        QVERIFY(!m_main->isMinimized());
+        m_main->cmdAlarmStop_Click();
+    }
+
+    void wrongAnswerBuzzesThenRingsAgain()
+    {
+        auto question = std::make_shared<AwareTestQuestion>();
+        question->setQuestion("Say yes");
+        question->setAnswer("yes");
+        m_main->Questions.append(question);
+        QTest::mouseClick(m_main->cmdAlarmTest, Qt::LeftButton);
+        QTest::qWait(500);
+        QVERIFY(m_recorder.soundingShare(m_recorder.now() - 300, m_recorder.now()) > 0.9);
+
+        qint64 wrongAt = 0;
+        qint64 wrongDone = 0;
+        qint64 rightAt = 0;
+        ModalDriver driver;
+        driver.onNextModal(
+            [&](QWidget *window) {
+                auto *test = qobject_cast<frmAwareTest *>(window);
+                QVERIFY(test);
+                QTest::keyClicks(test->txtAnswer, "no");
+                wrongAt = m_recorder.now();
+                // Returns when the buzzer has played to its end.
+                QTest::mouseClick(test->cmdStopAlarm, Qt::LeftButton);
+                wrongDone = m_recorder.now();
+                QTest::qWait(700);
+                QTest::keyClicks(test->txtAnswer, "yes");
+                rightAt = m_recorder.now();
+                QTest::mouseClick(test->cmdStopAlarm, Qt::LeftButton);
+            },
+            20000);
+        QTest::mouseClick(m_main->cmdAlarmStop, Qt::LeftButton);
+        QVERIFY(driver.ran());
+        QVERIFY(!driver.timedOut());
+        QTest::qWait(800);
+
+        qInfo("wrong-answer sound took %lld ms", static_cast<long long>(wrongDone - wrongAt));
+        QVERIFY(wrongDone - wrongAt >= 500);
+        // The buzzer is a low sound, the test alarm a 1 kHz tone.
+        const double buzz = m_recorder.medianCrossings(wrongAt + 150, wrongDone - 100);
+        QVERIFY2(buzz > 0 && buzz < 1200, qPrintable(QString::number(buzz)));
+        const double again = m_recorder.medianCrossings(wrongDone + 200, rightAt);
+        QVERIFY2(std::abs(again - 2 * kAlarmTone) < 200, qPrintable(QString::number(again)));
+        const std::optional<qint64> silent = m_recorder.silentFrom(rightAt, m_recorder.now());
+        QVERIFY(silent);
+        QVERIFY2(*silent - rightAt <= 300, qPrintable(QString::number(*silent - rightAt)));
+        QVERIFY(!m_main->alarmSounding());
+    }
+
+    void deletedFileStillRings()
+    {
+        const QString doomed = m_dir.filePath("doomed.wav");
+        QVERIFY(writeToneWav(doomed, kAlarmTone, 1.0));
+        m_main->txtFileNameWAV->setText(doomed);
+        const qint64 moment = setAlarmSecondsAhead(3);
+        QVERIFY(m_main->alarmSet());
+        QVERIFY(QFile::remove(doomed));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTest::qWait(1500);
+        const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
+        QVERIFY(heard);
+        QVERIFY(*heard - moment <= 2200);
+        QVERIFY(m_recorder.soundingShare(*heard, m_recorder.now()) > 0.5);
+        m_main->cmdAlarmStop_Click();
+    }
+};
+
+QTEST_MAIN(tst_E2eDesktop)
+#include "tst_e2e_desktop.moc"

@@ -1,0 +1,198 @@
+// The installed-style program itself: the real executable in a program
+// directory of its own, driven from outside with keystrokes through the X
+// server and the window manager, judged by the recorded sound and its file.
+#include "config/configstore.h"
+#include "support/soundrecorder.h"
+#include "support/wavfile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr double kAlarmTone = 1000.0;
+
+bool run(const QString &program, const QStringList &arguments, QString *output = nullptr,
+         int timeoutMs = 15000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs))
+        return false;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Keystrokes for the window that has the keyboard focus.
+bool keys(const QStringList &names)
+{
+    for (const QString &name : names) {
+        if (!run("xdotool", {"key", "--clearmodifiers", name}))
+            return false;
+        QTest::qWait(60);
+    }
+    return true;
+}
+
+bool type(const QString &text)
+{
+    const bool ok = run("xdotool", {"type", "--delay", "40", text});
+    QTest::qWait(100);
+    return ok;
+}
+
+QString activeWindowName()
+{
+    QString name;
+    run("xdotool", {"getactivewindow", "getwindowname"}, &name);
+    return name;
+}
+
+} // namespace
+
+class tst_E2eProgram : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_programDir;
+    QProcess m_program;
+    SoundRecorder m_recorder;
+
+    // Starts the program and waits until its window has the focus.
+    bool launch()
+    {
+        m_program.setProgram(QDir(m_programDir).filePath("roustabell"));
+        m_program.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_program.start();
+        if (!m_program.waitForStarted(5000))
+            return false;
+        QString id;
+        if (!run("xdotool",
+                 {"search", "--sync", "--onlyvisible", "--name",
+                  "Quillon's Clamorific Alarm Clock Thingy"},
+                 &id, 20000))
+            return false;
+        run("xdotool", {"windowactivate", "--sync", id.section('\n', 0, 0)});
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("Quillon's Clamorific Alarm Clock Thingy"), 10000);
+        return true;
+    }
+
+    void quit()
+    {
+        m_program.terminate();
+        if (!m_program.waitForFinished(5000))
+            m_program.kill();
+        m_program.waitForFinished(5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const bool required = qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_DESKTOP") == 1;
+        if (qEnvironmentVariableIsEmpty("DISPLAY") ||
+            QStandardPaths::findExecutable("xdotool").isEmpty()) {
+            if (required)
+                QFAIL("no X server or no xdotool, but a desktop is required");
+            QSKIP("needs an X server with a window manager and xdotool");
+        }
+        const QString noSound = SoundRecorder::unavailableReason();
+        if (!noSound.isEmpty()) {
+            if (qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_SOUND") == 1)
+                QFAIL(qPrintable(noSound));
+            QSKIP(qPrintable(noSound));
+        }
+        QVERIFY(m_dir.isValid());
+        // A program directory of its own: the executable with its two sounds.
+        m_programDir = m_dir.filePath("program");
+        QVERIFY(QDir().mkpath(m_programDir));
+        const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
+        QVERIFY(QFile::copy(executable.filePath(), QDir(m_programDir).filePath("roustabell")));
+        for (const char *sound : {"roustabell.wav", "WRONG!.WAV"})
+            QVERIFY(
+                QFile::copy(executable.dir().filePath(sound), QDir(m_programDir).filePath(sound)));
+        QVERIFY(writeToneWav(m_dir.filePath("tone.wav"), kAlarmTone, 1.0));
+        QString error;
+        QVERIFY2(m_recorder.start(&error), qPrintable(error));
+    }
+
+    void cleanup() { quit(); }
+
+    void settingsAndQuestionsSurviveARestart()
+    {
+        const QString config = configstore::filePath(m_programDir);
+        QVERIFY(launch());
+        // A fresh start offers the sound beside the program; the box is
+        // second in the tab order, after the test button.
+        const QDateTime moment =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 25);
+        const QString time = moment.time().toString("H:mm:ss");
+        QVERIFY(keys({"Tab", "ctrl+a"}));
+        QVERIFY(type(m_dir.filePath("tone.wav")));
+        QVERIFY(keys({"Tab", "Tab", "Tab"}));
+        QVERIFY(type(time));
+        QVERIFY(keys({"Tab", "space"}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(config), 5000);
+
+        // Define one question in the editor and press Done.
+        QVERIFY(keys({"Tab", "space"}));
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("Define AwareTest Questions and Answers"), 5000);
+        // Done has the focus; backwards: Add, Delete, the answer box.
+        QVERIFY(keys({"shift+Tab", "space", "shift+Tab", "shift+Tab"}));
+        QVERIFY(type("yes"));
+        QVERIFY(keys({"shift+Tab"}));
+        QVERIFY(type("Say yes"));
+        QVERIFY(keys({"Tab", "Tab", "Tab", "Tab", "space"}));
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("Quillon's Clamorific Alarm Clock Thingy"), 5000);
+
+        const configstore::StoredSettings written = configstore::load(m_programDir);
+        QCOMPARE(written.wakeyTime.value_or("?"), time);
+        QCOMPARE(written.wakeyFileName.value_or("?"), m_dir.filePath("tone.wav"));
+        QCOMPARE(written.pairs.size(), 1);
+        QCOMPARE(written.pairs.first().question, QString("Say yes"));
+        QCOMPARE(written.pairs.first().answer, QString("yes"));
+
+        // A restart reads it all back: Set arms the stored time with the
+        // stored sound, and Stop asks the stored question.
+        quit();
+        QVERIFY(launch());
+        QVERIFY(keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"}));
+        const qint64 momentOnRecorder =
+            m_recorder.now() + (moment.toMSecsSinceEpoch() - QDateTime::currentMSecsSinceEpoch());
+        QVERIFY(momentOnRecorder > m_recorder.now() + 2000);
+        const qint64 armedAt = m_recorder.now();
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder.firstSoundAfter(armedAt).has_value(), 30000);
+        const qint64 heard = *m_recorder.firstSoundAfter(armedAt);
+        QVERIFY2(heard > momentOnRecorder && heard - momentOnRecorder <= 2200,
+                 qPrintable(QString::number(heard - momentOnRecorder)));
+        QTest::qWait(500);
+        QVERIFY(std::abs(m_recorder.medianCrossings(heard, m_recorder.now()) - 2 * kAlarmTone) <
+                200);
+
+        // The window came back with the focus; Stop is third in the tab order.
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("Quillon's Clamorific Alarm Clock Thingy"), 5000);
+        QVERIFY(keys({"Tab", "Tab", "Tab", "space"}));
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("AWAKE???     AWARE???   PROVE IT!!!"), 5000);
+        QVERIFY(m_recorder.soundingShare(m_recorder.now() - 300, m_recorder.now()) > 0.9);
+        QVERIFY(type("yes"));
+        const qint64 answeredAt = m_recorder.now();
+        QVERIFY(keys({"Tab", "space"}));
+        QTest::qWait(800);
+        const std::optional<qint64> silent = m_recorder.silentFrom(answeredAt, m_recorder.now());
+        QVERIFY(silent);
+        QVERIFY2(*silent - answeredAt <= 400, qPrintable(QString::number(*silent - answeredAt)));
+    }
+};
+
+QTEST_MAIN(tst_E2eProgram)
+#include "tst_e2e_program.moc"
