@@ -10,7 +10,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("roustabell"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ROUSTABELL"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.1"));
     QApplication::setDesktopFileName(QStringLiteral("roustabell"));
     QApplication::setFont(defaultDialogFont());

@@ -206,6 +206,8 @@ private Q_SLOTS:
     void tabOrderAndInitialFocus()
     {
         frmMain &main = open();
+        // A disabled Set would be skipped.
+        main.txtAlarmTime->setText("7:30");
         main.show();
         QVERIFY(QTest::qWaitForWindowActive(&main));
         QCOMPARE(QApplication::focusWidget(), main.cmdAlarmTest);
