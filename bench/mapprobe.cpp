@@ -34,6 +34,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+volatile pid_t g_child = 0;
+
+// Interrupted, the program goes with us: it runs in a process group of its own
+// and would not see the terminal's signal.
+void onSignal(int signal)
+{
+    if (g_child > 0)
+        kill(-g_child, SIGTERM);
+    _exit(128 + signal);
+}
+
 struct Options
 {
     std::string title;
@@ -382,6 +393,14 @@ int main(int argc, char **argv)
         _exit(127);
     }
     setpgid(pid, pid);
+    g_child = pid;
+    struct sigaction sa
+    {
+    };
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
 
     Window found = 0;
     auto check = [&](Window w) {
