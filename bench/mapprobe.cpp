@@ -464,8 +464,14 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "mapprobe: VmRSS read late, %.0f ms after the start\n",
                          msSince(start));
         sleepUntil(at);
-        const long rss = rssKb(pid);
+        const auto status = readStatus("/proc/" + std::to_string(pid) + "/status");
+        const auto kb = [&status](const char *key) {
+            return status.count(key) ? std::atol(status.at(key).c_str()) : -1L;
+        };
+        const long rss = kb("VmRSS");
         std::printf("rss_at_ms=%.0f\nrss_kb=%ld\n", msSince(start), rss);
+        // Shared libraries' pages count in full; the anonymous part is the program's own.
+        std::printf("rss_anon_kb=%ld\nrss_file_kb=%ld\n", kb("RssAnon"), kb("RssFile"));
         if (rss < 0)
             rc = 1;
     }
