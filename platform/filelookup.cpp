@@ -24,8 +24,10 @@ QRegularExpression wildcardExpression(const QString &namePattern)
         else
             expression += QRegularExpression::escape(QString(c));
     }
+    // "*.wav" finds BELL.WAV too, as people expect of a wildcard.
     return QRegularExpression(QRegularExpression::anchoredPattern(expression),
-                              QRegularExpression::DotMatchesEverythingOption);
+                              QRegularExpression::DotMatchesEverythingOption |
+                                  QRegularExpression::CaseInsensitiveOption);
 }
 
 } // namespace
