@@ -39,5 +39,14 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Esc and the close button come here: both press cmdOK.
+    void reject() override;
+    // Each opening loads the window afresh, as if it had been unloaded.
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
     Services &m_services;
+    // The etched separator: [0] the white line, [1] the grey one above it.
+    QFrame *Line1[2] = {};
+    bool m_loaded = false;
 };

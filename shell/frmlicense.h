@@ -21,4 +21,14 @@ public:
 public Q_SLOTS:
     void Form_Load();
     void OKButton_Click();
+
+private:
+    // No cancel button: Esc does nothing; no default button: Enter presses
+    // only a focused OKButton.
+    void keyPressEvent(QKeyEvent *event) override;
+    // Each opening loads the terms afresh, shown from the top.
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+    bool m_loaded = false;
 };

@@ -1,0 +1,250 @@
+#include "shell/frmabout.h"
+
+#include "platform/windowsystem.h"
+
+#include <QFrame>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include <iterator>
+#include <stdexcept>
+
+namespace {
+
+// READ_CONTROL plus all six key rights, as the lookup has always asked.
+constexpr std::uint32_t kKeyAllAccess = 0x2003Fu;
+constexpr int kValueBufferSize = 1024;
+
+const auto kToolPathKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
+const auto kToolPathValue = QStringLiteral("PATH");
+const auto kToolFolderKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
+const auto kToolFolderValue = QStringLiteral("MSINFO");
+
+QLabel *makeLabel(const QString &text, const QRect &geometry, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setGeometry(geometry);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+QFrame *makeLine(const QPoint &from, int toX, int thickness, const QColor &color, QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::NoFrame);
+    line->setGeometry(from.x(), from.y(), toX - from.x() + 1, thickness);
+    line->setAutoFillBackground(true);
+    QPalette palette = line->palette();
+    palette.setColor(QPalette::Window, color);
+    line->setPalette(palette);
+    line->setFocusPolicy(Qt::NoFocus);
+    return line;
+}
+
+} // namespace
+
+frmAbout::frmAbout(Services &services, QWidget *parent) : QDialog(parent), m_services(services)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("About MyApp"));
+    setWindowIcon(QIcon());
+    setFont(defaultDialogFont());
+    setFixedSize(twips(5730), twips(3555));
+
+    // Created in tab order, so the focus chain starts out right as well.
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setGeometry(twipsRect(4245, 2625, 1260, 345));
+    cmdOK->setDefault(true);
+    cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
+    cmdSysInfo->setGeometry(twipsRect(4260, 3075, 1245, 345));
+    // Pressed by Enter only while it holds the focus.
+    cmdSysInfo->setAutoDefault(true);
+
+    lblDescription =
+        makeLabel(QStringLiteral("App Description"), twipsRect(210, 1125, 5445, 810), this);
+    setTextColor(lblDescription, Qt::black);
+    lblDisclaimer = makeLabel(QStringLiteral("This program comes without any warranty. "
+                                             "Use it at your own risk: its maker is not "
+                                             "liable for any damage it may cause."),
+                              twipsRect(255, 2625, 3870, 825), this);
+    setTextColor(lblDisclaimer, Qt::black);
+    lblTitle = makeLabel(QStringLiteral("Application Title"), twipsRect(210, 240, 5325, 480), this);
+    setTextColor(lblTitle, Qt::black);
+    lblVersion = makeLabel(QStringLiteral("Version"), twipsRect(210, 780, 5445, 225), this);
+    lblURL = makeLabel(QString::fromLatin1(kMakerWebSite), twipsRect(240, 2040, 2895, 255), this);
+    QFont linkFont = defaultDialogFont();
+    linkFont.setUnderline(true);
+    lblURL->setFont(linkFont);
+    setTextColor(lblURL, QColor(0, 0, 255));
+    // It looks like a link but keeps the plain arrow pointer.
+    lblURL->setCursor(Qt::ArrowCursor);
+    lblURL->installEventFilter(this);
+
+    Line1[0] =
+        makeLine(QPoint(twips(105), twips(2460)), twips(5654), qMax(1, twips(2)), Qt::white, this);
+    Line1[0]->setObjectName(QStringLiteral("Line1_0"));
+    Line1[1] =
+        makeLine(QPoint(twips(90), twips(2445)), twips(5654), 1, QColor(128, 128, 128), this);
+    Line1[1]->setObjectName(QStringLiteral("Line1_1"));
+
+    QWidget *const tabOrder[] = {cmdOK,    cmdSysInfo, lblDescription, lblDisclaimer,
+                                 lblTitle, lblVersion, lblURL};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
+}
+
+void frmAbout::Form_Load()
+{
+    setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(kProgramTitle));
+    lblVersion->setText(QStringLiteral("Version %1.%2.%3")
+                            .arg(ROUSTABELL_VERSION_MAJOR)
+                            .arg(ROUSTABELL_VERSION_MINOR)
+                            .arg(ROUSTABELL_VERSION_REVISION));
+    lblTitle->setText(QString::fromLatin1(kProgramTitle));
+    lblDescription->setText(QStringLiteral(
+        "Quillon's Clamorific Alarm Clock is, well... clamorific.  If you like it, feel free to "
+        "tell me.  If you really like it, feel free to send me a gift.  Visit the website for "
+        "details."));
+}
+
+void frmAbout::cmdOK_Click()
+{
+    done(QDialog::Accepted);
+}
+
+void frmAbout::reject()
+{
+    cmdOK->click();
+}
+
+void frmAbout::cmdSysInfo_Click()
+{
+    StartSysInfo();
+}
+
+void frmAbout::lblURL_Click()
+{
+    m_services.launcher.openUrl(QString::fromLatin1(kMakerWebSite));
+}
+
+void frmAbout::StartSysInfo()
+{
+    bool found = false;
+    QString path;
+    try {
+        std::uint32_t root = RegistryLookup::kHkeyLocalMachine;
+        QString keyName = kToolPathKey;
+        QString valueName = kToolPathValue;
+        // The first value's path is started unchecked; a failed start reports it.
+        found = GetKeyValue(root, keyName, valueName, path);
+        if (!found) {
+            keyName = kToolFolderKey;
+            valueName = kToolFolderValue;
+            if (GetKeyValue(root, keyName, valueName, path)) {
+                // The folder is taken as stored: a trailing separator stays.
+                const QString tool = path + QLatin1Char('/') + m_services.registry.toolFileName();
+                found = m_services.launcher.fileExists(tool);
+                if (found)
+                    path = tool;
+            }
+        }
+    } catch (const std::exception &) {
+        // A failing step goes straight to the one message.
+        found = false;
+    }
+    if (found && m_services.launcher.startProgram(path))
+        return;
+    m_services.messages.show(this,
+                             QStringLiteral("System Information Is Unavailable At This Time"));
+}
+
+bool frmAbout::GetKeyValue(std::uint32_t &KeyRoot, QString &KeyName, QString &SubKeyRef,
+                           QString &KeyVal)
+{
+    RegistryLookup &registry = m_services.registry;
+    RegistryLookup::Handle key = 0;
+    if (registry.openKey(KeyRoot, KeyName, kKeyAllAccess, &key) != RegistryLookup::kSuccess) {
+        KeyVal.clear();
+        return false;
+    }
+    // An opened key is closed on every way out, the thrown one included.
+    struct KeyCloser
+    {
+        RegistryLookup &registry;
+        RegistryLookup::Handle key;
+        ~KeyCloser() { registry.closeKey(key); }
+    } closer{registry, key};
+
+    QByteArray buffer(kValueBufferSize, '\0');
+    std::uint32_t size = kValueBufferSize;
+    std::uint32_t type = 0;
+    if (registry.queryValue(key, SubKeyRef, &type, buffer, &size) != RegistryLookup::kSuccess) {
+        KeyVal.clear();
+        return false;
+    }
+    if (size == 0)
+        throw std::runtime_error("registry value without data");
+
+    QByteArray data = buffer.left(static_cast<qsizetype>(size));
+    if (data.endsWith('\0'))
+        data.chop(1);
+
+    if (type == RegistryLookup::kTypeString) {
+        // The platform's 8-bit encoding, the one its registry stores names in.
+        KeyVal = QString::fromLocal8Bit(data);
+    } else if (type == RegistryLookup::kTypeDword) {
+        // Little-endian bytes, most significant first as hex digits would read.
+        quint64 number = 0;
+        for (qsizetype i = data.size() - 1; i >= 0; --i) {
+            number = (number << 8) | static_cast<quint8>(data.at(i));
+            if (number > 0xFFFFFFFFu)
+                throw std::runtime_error("registry number overflows");
+        }
+        KeyVal = QString::number(number);
+    }
+    return true;
+}
+
+bool frmAbout::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lblURL && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton &&
+            lblURL->rect().contains(mouse->position().toPoint()))
+            lblURL_Click();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmAbout::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous() && !m_loaded) {
+        m_loaded = true;
+        Form_Load();
+        cmdOK->setFocus();
+    }
+    QDialog::showEvent(event);
+}
+
+void frmAbout::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        m_loaded = false;
+    QDialog::hideEvent(event);
+}
