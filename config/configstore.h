@@ -13,6 +13,9 @@ namespace configstore {
 
 inline constexpr auto kFileName = "AlarmClockConfig.xml";
 
+// Larger files are treated as unparseable and are never read whole.
+inline constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
+
 struct QuestionPair
 {
     QString question;

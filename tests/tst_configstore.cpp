@@ -1,0 +1,910 @@
+// The configuration file as the program reads and writes it: format, order of
+// elements, exact round trips of typed values, hostile files and failed saves.
+#include "config/configstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <cerrno>
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace configstore;
+
+namespace {
+
+using Pairs = QList<QPair<QString, QString>>;
+
+struct Step
+{
+    bool settings = true;
+    QString fileName;
+    QString time;
+    Pairs pairs;
+};
+using Steps = QList<Step>;
+
+Step set(const QString &fileName, const QString &time)
+{
+    return Step{true, fileName, time, {}};
+}
+
+Step done(const Pairs &pairs)
+{
+    return Step{false, {}, {}, pairs};
+}
+
+QuestionSet questionSet(const Pairs &pairs)
+{
+    QuestionSet set;
+    for (const auto &[question, answer] : pairs) {
+        auto record = std::make_shared<AwareTestQuestion>();
+        record->setQuestion(question);
+        record->setAnswer(answer);
+        set.append(record);
+    }
+    return set;
+}
+
+// What a load found, absent values left out.
+QStringList describe(const StoredSettings &stored)
+{
+    QStringList lines;
+    if (stored.wakeyFileName)
+        lines << "file:" + *stored.wakeyFileName;
+    if (stored.wakeyTime)
+        lines << "time:" + *stored.wakeyTime;
+    for (const QuestionPair &pair : stored.pairs)
+        lines << "Q:" + pair.question << "A:" + pair.answer;
+    return lines;
+}
+
+// Elements in document order, one dot per level; an element without child
+// elements shows its text after "=". Read independently of the store.
+QStringList outline(const QByteArray &bytes)
+{
+    QXmlStreamReader reader(bytes);
+    struct Open
+    {
+        qsizetype line;
+        bool hasChild;
+        QString text;
+    };
+    QList<Open> open;
+    QStringList lines;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (!open.isEmpty())
+                open.last().hasChild = true;
+            lines << QString(open.size(), u'.') + reader.name().toString();
+            open.append({lines.size() - 1, false, {}});
+            break;
+        case QXmlStreamReader::Characters:
+            if (!open.isEmpty())
+                open.last().text += reader.text().toString();
+            break;
+        case QXmlStreamReader::EndElement: {
+            const Open closed = open.takeLast();
+            if (!closed.hasChild)
+                lines[closed.line] += u'=' + closed.text;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (reader.hasError())
+        lines << "ERROR: " + reader.errorString();
+    return lines;
+}
+
+QByteArray utf16(const QString &text, bool bigEndian)
+{
+    QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? QByteArray{&high, 1} + QByteArray{&low, 1}
+                           : QByteArray{&low, 1} + QByteArray{&high, 1};
+    }
+    return bytes;
+}
+
+QByteArray nested(const QByteArray &open, const QByteArray &close, int levels,
+                  const QByteArray &innermost)
+{
+    QByteArray bytes;
+    bytes.reserve((open.size() + close.size()) * levels + innermost.size());
+    for (int i = 0; i < levels; ++i)
+        bytes += open;
+    bytes += innermost;
+    for (int i = 0; i < levels; ++i)
+        bytes += close;
+    return bytes;
+}
+
+QString longValue()
+{
+    QString value;
+    const QString piece = QStringLiteral("Lorem & <ipsum> \"dolor\" ]]> \r\n\t é 日本 😀 ");
+    while (value.size() < 100'000)
+        value += piece;
+    return value;
+}
+
+// Lowers the process's file size limit for one scope, so that writing fails
+// with EFBIG even for root. SIGXFSZ would end the process; it is ignored.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lowered = m_old;
+        lowered.rlim_cur = std::min(bytes, m_old.rlim_max);
+        setrlimit(RLIMIT_FSIZE, &lowered);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_handler)(int) = nullptr;
+};
+
+enum class Failure {
+    PathIsDirectory,
+    ParentIsFile,
+    MissingDirectory,
+    ReadOnlyDirectory,
+    FileTooLarge
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Steps)
+Q_DECLARE_METATYPE(Pairs)
+Q_DECLARE_METATYPE(Failure)
+
+class TestConfigStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString dir() const { return m_dir->path(); }
+    QString path() const { return filePath(dir()); }
+
+    void writeFile(const QByteArray &bytes) const
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
+
+    QByteArray readFile() const
+    {
+        QFile file(path());
+        if (!file.open(QIODevice::ReadOnly))
+            return "<no file>";
+        return file.readAll();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void cleanup()
+    {
+        // A test may have made the folder read-only.
+        QFile::setPermissions(dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_dir.reset();
+    }
+
+    void filePathJoinsWithSlash()
+    {
+        QCOMPARE(filePath("/opt/roustabell"), QString("/opt/roustabell/AlarmClockConfig.xml"));
+    }
+
+    void missingFileLoadsNothing()
+    {
+        QVERIFY(describe(load(dir())).isEmpty());
+        QVERIFY(!QFile::exists(path()));
+    }
+
+    void writtenBytes_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("first Set without a file")
+            << Steps{set("/s/wake.wav", "7:30")}
+            << QByteArray("<AlarmClockConfig>\n"
+                          "  <WakeyFileName>/s/wake.wav</WakeyFileName>\n"
+                          "  <WakeyTime>7:30</WakeyTime>\n"
+                          "</AlarmClockConfig>\n");
+        QTest::newRow("first Done without a file, empty answer")
+            << Steps{done({{"q", ""}})}
+            << QByteArray("<AlarmClockConfig>\n"
+                          "  <AwareTestQuestions>\n"
+                          "    <QA_Pair>\n"
+                          "      <Question>q</Question>\n"
+                          "      <Answer></Answer>\n"
+                          "    </QA_Pair>\n"
+                          "  </AwareTestQuestions>\n"
+                          "</AlarmClockConfig>\n");
+        QTest::newRow("Done with an empty set") << Steps{done({})}
+                                                << QByteArray("<AlarmClockConfig>\n"
+                                                              "  <AwareTestQuestions/>\n"
+                                                              "</AlarmClockConfig>\n");
+        QTest::newRow("escaping and UTF-8")
+            << Steps{set("a&b<c>d\"e'f", "\r\n é")}
+            << QByteArray("<AlarmClockConfig>\n"
+                          "  <WakeyFileName>a&amp;b&lt;c&gt;d\"e'f</WakeyFileName>\n"
+                          "  <WakeyTime>&#xD;\n \xC3\xA9</WakeyTime>\n"
+                          "</AlarmClockConfig>\n");
+    }
+
+    void writtenBytes()
+    {
+        QFETCH(Steps, steps);
+        QFETCH(QByteArray, expected);
+        for (const Step &step : steps) {
+            const SaveResult result = step.settings ? saveSettings(dir(), step.fileName, step.time)
+                                                    : saveQuestions(dir(), questionSet(step.pairs));
+            QVERIFY2(result.ok, qPrintable(result.message()));
+        }
+        QCOMPARE(readFile(), expected);
+    }
+
+    void history_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QStringList>("expected");
+
+        const Pairs three{{"q1", "a1"}, {"q2", "a2"}, {"q3", "a3"}};
+        const QStringList threeOutline{".AwareTestQuestions", "..QA_Pair", "...Question=q1",
+                                       "...Answer=a1",        "..QA_Pair", "...Question=q2",
+                                       "...Answer=a2",        "..QA_Pair", "...Question=q3",
+                                       "...Answer=a3"};
+
+        QTest::newRow("Set twice replaces in place")
+            << Steps{set("f1", "t1"), set("f2", "t2")}
+            << QStringList{"AlarmClockConfig", ".WakeyFileName=f2", ".WakeyTime=t2"};
+        QTest::newRow("Set then Done appends the container")
+            << Steps{set("f", "t"), done(three)}
+            << QStringList{"AlarmClockConfig", ".WakeyFileName=f", ".WakeyTime=t"} + threeOutline;
+        QTest::newRow("Done then Set keeps the container first")
+            << Steps{done(three), set("f", "t")}
+            << QStringList{"AlarmClockConfig"} + threeOutline +
+                   QStringList{".WakeyFileName=f", ".WakeyTime=t"};
+        QTest::newRow("Set after Done keeps the container unchanged")
+            << Steps{set("f1", "t1"), done(three), set("f2", "t2")}
+            << QStringList{"AlarmClockConfig", ".WakeyFileName=f2", ".WakeyTime=t2"} + threeOutline;
+        QTest::newRow("Done twice with three pairs gives three")
+            << Steps{set("f", "t"), done(three), done(three)}
+            << QStringList{"AlarmClockConfig", ".WakeyFileName=f", ".WakeyTime=t"} + threeOutline;
+        QTest::newRow("Done replaces, never merges")
+            << Steps{done(three), done({{"only", "one"}})}
+            << QStringList{"AlarmClockConfig", ".AwareTestQuestions", "..QA_Pair",
+                           "...Question=only", "...Answer=one"};
+        QTest::newRow("Done with an empty set empties the container")
+            << Steps{done(three), set("f", "t"), done({})}
+            << QStringList{"AlarmClockConfig", ".AwareTestQuestions=", ".WakeyFileName=f",
+                           ".WakeyTime=t"};
+    }
+
+    void history()
+    {
+        QFETCH(Steps, steps);
+        QFETCH(QStringList, expected);
+        QStringList expectedLoad;
+        Pairs lastPairs;
+        QString fileName;
+        QString time;
+        for (const Step &step : steps) {
+            const SaveResult result = step.settings ? saveSettings(dir(), step.fileName, step.time)
+                                                    : saveQuestions(dir(), questionSet(step.pairs));
+            QVERIFY2(result.ok, qPrintable(result.message()));
+            if (step.settings) {
+                fileName = step.fileName;
+                time = step.time;
+            } else {
+                lastPairs = step.pairs;
+            }
+        }
+        QCOMPARE(outline(readFile()), expected);
+
+        if (!fileName.isNull())
+            expectedLoad << "file:" + fileName << "time:" + time;
+        for (const auto &[question, answer] : lastPairs)
+            expectedLoad << "Q:" + question << "A:" + answer;
+        QCOMPARE(describe(load(dir())), expectedLoad);
+    }
+
+    void valueRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+
+        QTest::newRow("empty") << QString("");
+        QTest::newRow("one blank") << QString(" ");
+        QTest::newRow("three blanks") << QString("   ");
+        QTest::newRow("leading and trailing blanks") << QString("  7:30  ");
+        QTest::newRow("tab") << QString("\t");
+        QTest::newRow("blanks and tabs") << QString(" \t x \t ");
+        QTest::newRow("line feed only") << QString("\n");
+        QTest::newRow("carriage return only") << QString("\r");
+        QTest::newRow("CRLF only") << QString("\r\n");
+        QTest::newRow("CRLF inside") << QString("first\r\nsecond");
+        QTest::newRow("mixed line ends") << QString("\r\r\n\n\n\r");
+        QTest::newRow("markup characters") << QString("& < > \" '");
+        QTest::newRow("CDATA end") << QString("]]>");
+        QTest::newRow("looks like CDATA") << QString("<![CDATA[x]]>");
+        QTest::newRow("looks like references") << QString("&amp; &#xD; &lt; &x;");
+        QTest::newRow("looks like a DOCTYPE")
+            << QString("<!DOCTYPE x [<!ENTITY y SYSTEM \"file:///etc/hostname\">]>");
+        QTest::newRow("looks like a comment") << QString("<!-- not a comment -->");
+        QTest::newRow("looks like an instruction") << QString("<?xml version=\"1.0\"?>");
+        QTest::newRow("Latin accents") << QString("é à ü ß");
+        QTest::newRow("Japanese") << QString("日本語");
+        QTest::newRow("emoji") << QString("⏰😀👍🏽");
+        QTest::newRow("combining mark") << QString("e\u0301");
+        QTest::newRow("byte order mark characters") << QString("\uFEFFa\uFEFF");
+        QTest::newRow("DEL, NEL, line separator") << QString("\x7F\u0085\u2028");
+        QTest::newRow("highest code point") << QString::fromUcs4(U"\U0010FFFD");
+        QTest::newRow("Windows path") << QString("C:\\Sounds\\wake up.wav");
+        QTest::newRow("placeholders") << QString("%1 %2 %");
+        QTest::newRow("100k characters") << longValue();
+    }
+
+    // Each value goes through a first write, a load, and writes that carry
+    // the loaded text back unchanged, in every place a value can stand.
+    void valueRoundTrip()
+    {
+        QFETCH(QString, value);
+        QVERIFY(saveQuestions(dir(), questionSet({{"before", "x"}, {value, value}, {"after", "y"}}))
+                    .ok);
+        QVERIFY(saveSettings(dir(), value, value).ok);
+        QVERIFY(saveSettings(dir(), value, value).ok);
+        QVERIFY(!outline(readFile()).last().startsWith("ERROR"));
+
+        const StoredSettings stored = load(dir());
+        QCOMPARE(describe(stored), QStringList({"file:" + value, "time:" + value, "Q:before", "A:x",
+                                                "Q:" + value, "A:" + value, "Q:after", "A:y"}));
+
+        // The questions, carried through those settings saves, survive another Done.
+        QuestionSet reloaded;
+        for (const QuestionPair &pair : stored.pairs) {
+            auto record = std::make_shared<AwareTestQuestion>();
+            record->setQuestion(pair.question);
+            record->setAnswer(pair.answer);
+            reloaded.append(record);
+        }
+        QVERIFY(saveQuestions(dir(), reloaded).ok);
+        QCOMPARE(describe(load(dir())), describe(stored));
+    }
+
+    void unwritableCharactersDropped_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("C0 control") << QString("a\x01z") << QString("az");
+        QTest::newRow("NUL") << QString("a") + QChar(0) + QString("z") << QString("az");
+        QTest::newRow("vertical tab, form feed, escape") << QString("\x0B\x0C\x1B") << QString("");
+        QTest::newRow("lone high surrogate") << QString("a") + QChar(0xD83D) + "z" << QString("az");
+        QTest::newRow("lone low surrogate") << QString("a") + QChar(0xDE00) + "z" << QString("az");
+        QTest::newRow("surrogates in the wrong order")
+            << QString(QChar(0xDE00)) + QChar(0xD83D) << QString("");
+        QTest::newRow("high surrogate at the end") << QString("a") + QChar(0xD83D) << QString("a");
+        QTest::newRow("U+FFFE and U+FFFF")
+            << QString("a") + QChar(0xFFFE) + QChar(0xFFFF) + "z" << QString("az");
+        QTest::newRow("mixed with what XML can hold")
+            << QString("ok\x01\t😀") + QChar(0xFFFF) + "\r\nend" << QString("ok\t😀\r\nend");
+    }
+
+    void unwritableCharactersDropped()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        QVERIFY(saveSettings(dir(), value, "t").ok);
+        QVERIFY(saveQuestions(dir(), questionSet({{value, value}})).ok);
+        QVERIFY2(!outline(readFile()).last().startsWith("ERROR"), readFile().constData());
+        QCOMPARE(describe(load(dir())),
+                 QStringList({"file:" + expected, "time:t", "Q:" + expected, "A:" + expected}));
+    }
+
+    void loadFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList values{"file:/s/a.wav", "time:7:30", "Q:q1", "A:a1", "Q:q2", "A:a2"};
+        const QByteArray compact = "<AlarmClockConfig><WakeyFileName>/s/a.wav</WakeyFileName>"
+                                   "<WakeyTime>7:30</WakeyTime><AwareTestQuestions><QA_Pair>"
+                                   "<Question>q1</Question><Answer>a1</Answer></QA_Pair>"
+                                   "<QA_Pair><Question>q2</Question><Answer>a2</Answer>"
+                                   "</QA_Pair></AwareTestQuestions></AlarmClockConfig>";
+        const QByteArray indented = "<AlarmClockConfig>\r\n"
+                                    "\t<WakeyFileName>/s/a.wav</WakeyFileName>\r\n"
+                                    "\t<WakeyTime>7:30</WakeyTime>\r\n"
+                                    "\t<AwareTestQuestions>\r\n"
+                                    "\t\t<QA_Pair>\r\n"
+                                    "\t\t\t<Question>q1</Question>\r\n"
+                                    "\t\t\t<Answer>a1</Answer>\r\n"
+                                    "\t\t</QA_Pair>\r\n"
+                                    "        <QA_Pair>\n"
+                                    "            <Question>q2</Question>\n"
+                                    "            <Answer>a2</Answer>\n"
+                                    "        </QA_Pair>\n"
+                                    "\t</AwareTestQuestions>\r\n"
+                                    "</AlarmClockConfig>\r\n";
+        const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+        QTest::newRow("compact, no declaration") << compact << values;
+        QTest::newRow("compact, declaration") << declaration + compact << values;
+        QTest::newRow("indented, no declaration") << indented << values;
+        QTest::newRow("indented, declaration") << declaration + indented << values;
+        QTest::newRow("UTF-8 BOM, no declaration") << "\xEF\xBB\xBF" + indented << values;
+        QTest::newRow("UTF-8 BOM, declaration") << "\xEF\xBB\xBF" + declaration + compact << values;
+        QTest::newRow("standalone declaration")
+            << "<?xml version='1.0' standalone='yes'?>" + compact << values;
+        QTest::newRow("UTF-16LE with BOM")
+            << utf16(
+                   "<?xml version=\"1.0\" encoding=\"UTF-16\"?><r><WakeyTime>日本</WakeyTime></r>",
+                   false)
+            << QStringList{"time:日本"};
+        QTest::newRow("UTF-16BE with BOM")
+            << utf16("<r><WakeyTime>é😀</WakeyTime></r>", true) << QStringList{"time:é😀"};
+        QTest::newRow("declared ISO-8859-1")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                          "<r><WakeyTime>caf\xE9</WakeyTime></r>")
+            << QStringList{"time:café"};
+        QTest::newRow("BOM wins over a declared encoding")
+            << QByteArray("\xEF\xBB\xBF<?xml version='1.0' encoding='ISO-8859-1'?>"
+                          "<r><WakeyTime>\xC3\xA9</WakeyTime></r>")
+            << QStringList{"time:é"};
+        QTest::newRow("declared encoding, lower case, blanks around =")
+            << QByteArray("<?xml version='1.0' encoding = 'iso-8859-1' ?><r><WakeyTime>\xE9"
+                          "</WakeyTime></r>")
+            << QStringList{"time:é"};
+        QTest::newRow("comments and instructions around the root")
+            << "<!-- a -->\n<?app x?>\n" + compact + "\n<!-- b -->\n<?app y?>\n"
+            << values;
+        QTest::newRow("root of another name")
+            << QByteArray("<Settings><WakeyTime>6:00</WakeyTime><QA_Pair><Question>q</Question>"
+                          "<Answer>a</Answer></QA_Pair></Settings>")
+            << QStringList{"time:6:00", "Q:q", "A:a"};
+        QTest::newRow("names are case-sensitive")
+            << QByteArray("<AlarmClockConfig><wakeytime>1</wakeytime><WAKEYFILENAME>2"
+                          "</WAKEYFILENAME><qa_pair><Question>3</Question></qa_pair>"
+                          "<QA_PAIR><Question>4</Question></QA_PAIR></AlarmClockConfig>")
+            << QStringList{};
+        QTest::newRow("prefixed names are other names")
+            << QByteArray("<r xmlns:x=\"urn:x\"><x:WakeyTime>1</x:WakeyTime></r>") << QStringList{};
+        QTest::newRow("first element of a name in document order wins")
+            << QByteArray("<r><Other><WakeyTime>nested first</WakeyTime></Other>"
+                          "<WakeyTime>second</WakeyTime><WakeyFileName>f1</WakeyFileName>"
+                          "<WakeyFileName>f2</WakeyFileName></r>")
+            << QStringList{"file:f1", "time:nested first"};
+        QTest::newRow("empty elements")
+            << QByteArray("<r><WakeyFileName/><WakeyTime></WakeyTime><QA_Pair><Question/>"
+                          "<Answer></Answer></QA_Pair></r>")
+            << QStringList{"file:", "time:", "Q:", "A:"};
+        QTest::newRow("pairs lacking parts load as empty, loading goes on")
+            << QByteArray("<r><AwareTestQuestions><QA_Pair><Question>q1</Question></QA_Pair>"
+                          "<QA_Pair><Answer>a2</Answer></QA_Pair><QA_Pair/>"
+                          "<QA_Pair><Answer>a4</Answer><Question>q4</Question></QA_Pair>"
+                          "</AwareTestQuestions></r>")
+            << QStringList{"Q:q1", "A:", "Q:", "A:a2", "Q:", "A:", "Q:q4", "A:a4"};
+        QTest::newRow("pairs outside the container, in document order")
+            << QByteArray("<r><QA_Pair><Question>before</Question><Answer>1</Answer></QA_Pair>"
+                          "<AwareTestQuestions><QA_Pair><Question>inside</Question>"
+                          "<Answer>2</Answer></QA_Pair></AwareTestQuestions>"
+                          "<Elsewhere><QA_Pair><Question>deep</Question><Answer>3</Answer>"
+                          "</QA_Pair></Elsewhere><AwareTestQuestions><QA_Pair>"
+                          "<Question>second container</Question><Answer>4</Answer></QA_Pair>"
+                          "</AwareTestQuestions></r>")
+            << QStringList{"Q:before", "A:1", "Q:inside",           "A:2",
+                           "Q:deep",   "A:3", "Q:second container", "A:4"};
+        QTest::newRow("only the first direct Question and Answer count")
+            << QByteArray("<r><QA_Pair><X><Question>grandchild</Question></X>"
+                          "<Question>direct</Question><Question>later</Question>"
+                          "<Answer>a</Answer><Answer>later</Answer></QA_Pair></r>")
+            << QStringList{"Q:direct", "A:a"};
+        QTest::newRow("comment and CDATA inside a value")
+            << QByteArray("<r><WakeyTime>7:<!-- c -->3<![CDATA[0 <&>]]></WakeyTime></r>")
+            << QStringList{"time:7:30 <&>"};
+        QTest::newRow("entity and character references")
+            << QByteArray("<r><WakeyTime>&amp;&lt;&gt;&quot;&apos;&#x65E5;&#26412;&#x1F600;"
+                          "</WakeyTime></r>")
+            << QStringList{"time:&<>\"'日本😀"};
+        QTest::newRow("literal carriage returns are line ends")
+            << QByteArray("<r><WakeyTime>a\r\nb\rc</WakeyTime></r>") << QStringList{"time:a\nb\nc"};
+        QTest::newRow("whitespace-only values are kept")
+            << QByteArray("<r>\n  <WakeyTime> </WakeyTime>\n  <WakeyFileName>\t \n</WakeyFileName>"
+                          "\n  <QA_Pair>\n    <Question>   </Question>\n    <Answer>&#x20;"
+                          "</Answer>\n  </QA_Pair>\n</r>")
+            << QStringList{"file:\t \n", "time: ", "Q:   ", "A: "};
+        QTest::newRow("attributes are ignored")
+            << QByteArray("<r version=\"2\"><WakeyTime zone='UTC' a=\"&lt;&gt;\">7</WakeyTime></r>")
+            << QStringList{"time:7"};
+        QTest::newRow("a time that is not a time is loaded all the same")
+            << QByteArray("<r><WakeyTime>half past seven</WakeyTime></r>")
+            << QStringList{"time:half past seven"};
+    }
+
+    void loadFile()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        writeFile(bytes);
+        QCOMPARE(describe(load(dir())), expected);
+    }
+
+    void unusableFile_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+
+        const QByteArray settings = "<WakeyFileName>f</WakeyFileName><WakeyTime>7:30</WakeyTime>"
+                                    "<QA_Pair><Question>q</Question><Answer>a</Answer></QA_Pair>";
+
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("blanks only") << QByteArray("  \n\t ");
+        QTest::newRow("not XML") << QByteArray("WakeyTime=7:30");
+        QTest::newRow("truncated") << "<AlarmClockConfig>" + settings;
+        QTest::newRow("two roots") << "<a/><AlarmClockConfig>" + settings + "</AlarmClockConfig>";
+        QTest::newRow("declaration only") << QByteArray("<?xml version=\"1.0\"?>");
+        QTest::newRow("comment only") << QByteArray("<!-- nothing -->");
+        QTest::newRow("mismatched tags") << "<AlarmClockConfig>" + settings + "</Other>";
+        QTest::newRow("undeclared entity")
+            << "<AlarmClockConfig>" + settings + "<WakeyTime>&x;</WakeyTime></AlarmClockConfig>";
+        QTest::newRow("invalid UTF-8")
+            << "<AlarmClockConfig>" + settings + "<X>\xC3\x28</X></AlarmClockConfig>";
+        QTest::newRow("incomplete UTF-8 sequence")
+            << "<AlarmClockConfig>" + settings + "<X>\xE6\x97</X></AlarmClockConfig>";
+        QTest::newRow("invalid ISO-8859-1 declared as UTF-8")
+            << "<?xml version='1.0' encoding='utf-8'?><AlarmClockConfig>" + settings +
+                   "<X>caf\xE9</X></AlarmClockConfig>";
+        QTest::newRow("unknown declared encoding")
+            << "<?xml version=\"1.0\" encoding=\"no-such-encoding\"?><AlarmClockConfig>" +
+                   settings + "</AlarmClockConfig>";
+        QTest::newRow("encoding named twice")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\" encoding=\"ISO-8859-1\"?>"
+               "<AlarmClockConfig>" +
+                   settings + "</AlarmClockConfig>";
+        QTest::newRow("declaration never closed") << "<?xml version=\"1.0\" " + settings;
+        QTest::newRow("control character in the file")
+            << "<AlarmClockConfig>" + settings + "<X>\x01</X></AlarmClockConfig>";
+
+        // Hostile files: nothing of a DTD ever reaches the reader.
+        QTest::newRow("external entity naming a local file")
+            << "<!DOCTYPE AlarmClockConfig [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+               "<AlarmClockConfig>" +
+                   settings + "<Question>&x;</Question></AlarmClockConfig>";
+        QTest::newRow("external entity on the network")
+            << "<!DOCTYPE r [<!ENTITY x SYSTEM \"http://127.0.0.1:9/x\">]><r>" + settings +
+                   "&x;</r>";
+        QTest::newRow("external DTD")
+            << "<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r>" + settings + "</r>";
+        QTest::newRow("harmless DOCTYPE is refused too")
+            << "<!DOCTYPE AlarmClockConfig><AlarmClockConfig>" + settings + "</AlarmClockConfig>";
+        QTest::newRow("lower-case doctype") << "<!doctype r><r>" + settings + "</r>";
+        QTest::newRow("billion laughs")
+            << "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"lol\">"
+               "<!ENTITY l1 \"&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;\">"
+               "<!ENTITY l2 \"&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;\">"
+               "<!ENTITY l3 \"&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;\">"
+               "<!ENTITY l4 \"&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;\">"
+               "<!ENTITY l5 \"&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;\">"
+               "<!ENTITY l6 \"&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;\">"
+               "<!ENTITY l7 \"&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;\">"
+               "<!ENTITY l8 \"&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;\">"
+               "<!ENTITY l9 \"&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;\">]><r>" +
+                   settings + "<Question>&l9;</Question></r>";
+        QTest::newRow("recursive entities")
+            << "<!DOCTYPE r [<!ENTITY a \"&b;\"><!ENTITY b \"&a;\">]><r>" + settings +
+                   "<WakeyTime>&a;</WakeyTime></r>";
+        QTest::newRow("parameter entities")
+            << "<!DOCTYPE r [<!ENTITY % p \"<!ENTITY x 'X'>\"> %p;]><r>" + settings + "&x;</r>";
+        // Qt 6.4's reader accepts these and expands the entity declared there.
+        QTest::newRow("DOCTYPE inside the root")
+            << "<r><!DOCTYPE r [<!ENTITY x \"EXPANDED\">]>" + settings + "</r>";
+        QTest::newRow("DOCTYPE after the root")
+            << "<r>" + settings + "</r><!DOCTYPE r [<!ENTITY x \"X\">]>";
+        QTest::newRow("DOCTYPE in UTF-16")
+            << utf16("<r><!DOCTYPE r [<!ENTITY x \"X\">]>" + QString::fromLatin1(settings) +
+                         "<WakeyTime>&x;</WakeyTime></r>",
+                     false);
+        QTest::newRow("DOCTYPE in a declared 8-bit encoding")
+            << "<?xml version='1.0' encoding='ISO-8859-1'?><r><!DOCTYPE r [<!ENTITY x \"X\">]>" +
+                   settings + "</r>";
+        QTest::newRow("ENTITY without DOCTYPE") << "<!ENTITY x \"X\"><r>" + settings + "</r>";
+        QByteArray attributes = "<AlarmClockConfig";
+        for (int i = 0; i < 100'000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"\"";
+        QTest::newRow("100k attributes") << attributes + ">" + settings + "</AlarmClockConfig>";
+        QTest::newRow("100k levels, never closed")
+            << "<AlarmClockConfig>" + settings + nested("<a>", "", 100'000, "");
+    }
+
+    // Such a file loads nothing; the next save replaces it by a fresh
+    // document that holds only what that save writes.
+    void unusableFile()
+    {
+        QFETCH(QByteArray, bytes);
+        writeFile(bytes);
+        QCOMPARE(describe(load(dir())), QStringList());
+
+        QVERIFY(saveSettings(dir(), "g", "8:00").ok);
+        QCOMPARE(outline(readFile()),
+                 QStringList({"AlarmClockConfig", ".WakeyFileName=g", ".WakeyTime=8:00"}));
+
+        writeFile(bytes);
+        QVERIFY(saveQuestions(dir(), questionSet({{"q2", "a2"}})).ok);
+        QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
+                                                   "..QA_Pair", "...Question=q2", "...Answer=a2"}));
+    }
+
+    void deepNesting_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+
+        QTest::newRow("100k levels of another element")
+            << "<AlarmClockConfig>" +
+                   nested("<a>", "</a>", 100'000, "<WakeyTime>deep</WakeyTime>") +
+                   "<WakeyFileName>f</WakeyFileName></AlarmClockConfig>"
+            << QStringList{"file:f", "time:deep"};
+        QStringList pairs;
+        for (int i = 0; i < 50'000 - 1; ++i)
+            pairs << "Q:"
+                  << "A:";
+        pairs << "Q:x"
+              << "A:";
+        QTest::newRow("50k pairs, each inside the question before")
+            << "<AlarmClockConfig>" +
+                   nested("<QA_Pair><Question>", "</Question></QA_Pair>", 50'000, "x") +
+                   "</AlarmClockConfig>"
+            << pairs;
+    }
+
+    void deepNesting()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        writeFile(bytes);
+        QCOMPARE(describe(load(dir())), expected);
+
+        // Both saves keep the nesting and write a file that loads again.
+        QVERIFY(saveSettings(dir(), "g", "8:00").ok);
+        QVERIFY(saveQuestions(dir(), questionSet({{"new", "pair"}})).ok);
+        QStringList expectedAfter{"file:g", "time:8:00"};
+        for (const QString &line : expected) {
+            if (line.startsWith("Q:") || line.startsWith("A:"))
+                expectedAfter << line;
+        }
+        expectedAfter << "Q:new"
+                      << "A:pair";
+        QCOMPARE(describe(load(dir())), expectedAfter);
+    }
+
+    void fileSizeBound_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("at the bound") << kMaxFileBytes << QStringList{"time:7:30"};
+        QTest::newRow("one byte over") << kMaxFileBytes + 1 << QStringList{};
+    }
+
+    void fileSizeBound()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QStringList, expected);
+        QByteArray bytes = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
+        bytes += QByteArray(size - bytes.size(), '\n');
+        writeFile(bytes);
+        bytes.clear();
+        QCOMPARE(describe(load(dir())), expected);
+    }
+
+    void notAPlainFile()
+    {
+        QVERIFY(::mkfifo(path().toLocal8Bit().constData(), 0600) == 0);
+        // Opening a FIFO for reading would block until someone writes to it.
+        QCOMPARE(describe(load(dir())), QStringList());
+        QVERIFY(saveSettings(dir(), "f", "t").ok);
+        QCOMPARE(describe(load(dir())), QStringList({"file:f", "time:t"}));
+    }
+
+    // A hand-written file keeps everything a save does not own.
+    void foreignContentKept()
+    {
+        writeFile("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                  "<!-- written by hand -->\n"
+                  "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#9;d\">\n"
+                  "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
+                  "\t<AwareTestQuestions>\n"
+                  "\t\t<!-- old pairs -->\n"
+                  "\t\t<QA_Pair><Question>old</Question><Answer>caf\xE9</Answer></QA_Pair>\n"
+                  "\t</AwareTestQuestions>\n"
+                  "\t<WakeyTime>old<b>bold</b></WakeyTime>\n"
+                  "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty></Empty></Extra>\n"
+                  "\t<?app data?>\n"
+                  "</AlarmClockConfig>\n"
+                  "<!-- after -->");
+
+        QVERIFY(saveSettings(dir(), "/s/a.wav", "7:30").ok);
+        const QByteArray afterSet =
+            "<!-- written by hand -->\n"
+            "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#x9;d\">\n"
+            "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
+            "\t<AwareTestQuestions>\n"
+            "\t\t<!-- old pairs -->\n"
+            "\t\t<QA_Pair><Question>old</Question><Answer>caf\xC3\xA9</Answer></QA_Pair>\n"
+            "\t</AwareTestQuestions>\n"
+            "\t<WakeyTime>7:30</WakeyTime>\n"
+            "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty/></Extra>\n"
+            "\t<?app data?>\n"
+            "  <WakeyFileName>/s/a.wav</WakeyFileName>\n"
+            "</AlarmClockConfig>\n"
+            "<!-- after -->\n";
+        QCOMPARE(readFile(), afterSet);
+        QCOMPARE(describe(load(dir())),
+                 QStringList({"file:/s/a.wav", "time:7:30", "Q:loose", "A:1", "Q:old", "A:café"}));
+
+        QVERIFY(saveQuestions(dir(), questionSet({{"n1", "m1"}, {"n2", ""}})).ok);
+        const QByteArray afterDone =
+            "<!-- written by hand -->\n"
+            "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#x9;d\">\n"
+            "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
+            "\t<AwareTestQuestions>\n"
+            "    <QA_Pair>\n"
+            "      <Question>n1</Question>\n"
+            "      <Answer>m1</Answer>\n"
+            "    </QA_Pair>\n"
+            "    <QA_Pair>\n"
+            "      <Question>n2</Question>\n"
+            "      <Answer></Answer>\n"
+            "    </QA_Pair>\n"
+            "  </AwareTestQuestions>\n"
+            "\t<WakeyTime>7:30</WakeyTime>\n"
+            "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty/></Extra>\n"
+            "\t<?app data?>\n"
+            "  <WakeyFileName>/s/a.wav</WakeyFileName>\n"
+            "</AlarmClockConfig>\n"
+            "<!-- after -->\n";
+        QCOMPARE(readFile(), afterDone);
+        QCOMPARE(describe(load(dir())), QStringList({"file:/s/a.wav", "time:7:30", "Q:loose", "A:1",
+                                                     "Q:n1", "A:m1", "Q:n2", "A:"}));
+    }
+
+    void saveIntoRootOfAnotherName()
+    {
+        writeFile("<Settings><Kept>1</Kept></Settings>");
+        QVERIFY(saveQuestions(dir(), questionSet({{"q", "a"}})).ok);
+        QVERIFY(saveSettings(dir(), "f", "t").ok);
+        QCOMPARE(outline(readFile()),
+                 QStringList({"Settings", ".Kept=1", ".AwareTestQuestions", "..QA_Pair",
+                              "...Question=q", "...Answer=a", ".WakeyFileName=f", ".WakeyTime=t"}));
+    }
+
+    void largestSet()
+    {
+        Pairs pairs;
+        for (int i = 0; i < 32767; ++i)
+            pairs.append({QString("Question %1?").arg(i), QString::number(i + 1)});
+        QVERIFY(saveQuestions(dir(), questionSet(pairs)).ok);
+        QVERIFY(saveQuestions(dir(), questionSet(pairs)).ok);
+        const StoredSettings stored = load(dir());
+        QCOMPARE(stored.pairs.size(), 32767);
+        QCOMPARE(stored.pairs.first().question, QString("Question 0?"));
+        QCOMPARE(stored.pairs.last().question, QString("Question 32766?"));
+        QCOMPARE(stored.pairs.last().answer, QString("32767"));
+    }
+
+    void failedSave_data()
+    {
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("path is a directory")
+            << Failure::PathIsDirectory << QString("Filename refers to a directory");
+        QTest::newRow("folder is a file") << Failure::ParentIsFile << qt_error_string(ENOTDIR);
+        QTest::newRow("folder missing") << Failure::MissingDirectory << qt_error_string(ENOENT);
+        QTest::newRow("read-only folder") << Failure::ReadOnlyDirectory << qt_error_string(EACCES);
+        QTest::newRow("file size limit") << Failure::FileTooLarge << qt_error_string(EFBIG);
+    }
+
+    // A failed save reports the file and the reason and changes nothing.
+    void failedSave()
+    {
+        QFETCH(Failure, failure);
+        QFETCH(QString, reason);
+        const QByteArray old = "<AlarmClockConfig><WakeyTime>old</WakeyTime></AlarmClockConfig>";
+        QString target = dir();
+        switch (failure) {
+        case Failure::PathIsDirectory:
+            QVERIFY(QDir(dir()).mkdir(kFileName));
+            break;
+        case Failure::ParentIsFile: {
+            target = dir() + "/file";
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(old);
+            break;
+        }
+        case Failure::MissingDirectory:
+            target = dir() + "/missing";
+            break;
+        case Failure::ReadOnlyDirectory: {
+            writeFile(old);
+            QVERIFY(QFile::setPermissions(dir(), QFile::ReadOwner | QFile::ExeOwner));
+            QFile probe(dir() + "/probe");
+            if (probe.open(QIODevice::WriteOnly)) {
+                probe.remove();
+                QSKIP("Permission bits do not stop this user (root); the file size limit row "
+                      "covers a failed replace instead.");
+            }
+            break;
+        }
+        case Failure::FileTooLarge:
+            writeFile(old);
+            break;
+        }
+        const QStringList entriesBefore =
+            QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+        const QString big(20'000, u'x');
+        Pairs pairs;
+        for (int i = 0; i < 100; ++i)
+            pairs.append({big, big});
+        SaveResult results[2];
+        {
+            std::optional<FileSizeLimit> limit;
+            if (failure == Failure::FileTooLarge)
+                limit.emplace(4096);
+            results[0] = saveSettings(target, big, big);
+            results[1] = saveQuestions(target, questionSet(pairs));
+        }
+
+        for (const SaveResult &result : results) {
+            QVERIFY(!result.ok);
+            QCOMPARE(result.path, filePath(target));
+            QCOMPARE(result.reason, reason);
+            QCOMPARE(result.message(),
+                     "Could not save the settings to " + filePath(target) + ": " + reason);
+        }
+        QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 entriesBefore);
+        if (failure == Failure::ReadOnlyDirectory || failure == Failure::FileTooLarge)
+            QCOMPARE(readFile(), old);
+        if (failure == Failure::ParentIsFile) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), old);
+        }
+        if (failure == Failure::PathIsDirectory)
+            QVERIFY(QFileInfo(path()).isDir());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfigStore)
+#include "tst_configstore.moc"
