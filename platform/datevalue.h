@@ -30,6 +30,12 @@ DateValue integerPart(DateValue value);
 // long time without a time zone; the time is left out at exactly midnight.
 QString formatGeneral(DateValue value, const QLocale &locale = QLocale());
 
+// The formats behind formatGeneral, from Qt date/time format strings: every
+// year field widened to four digits, and the time zone field removed with the
+// blank (or brackets, or comma) that attaches it. Quoted literals are kept.
+QString withFourDigitYear(const QString &dateFormat);
+QString withoutTimeZone(const QString &timeFormat);
+
 // The one parser behind the Set button's rule and Set itself. Accepts a time
 // alone, a date alone or a date with a time, as the locale writes them (and
 // ISO 8601); refuses everything else. Never throws.
