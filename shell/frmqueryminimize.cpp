@@ -8,7 +8,8 @@
 frmQueryMinimize::frmQueryMinimize(frmMain &main, QWidget *parent)
     : ControlBoxlessDialog(parent), m_main(main)
 {
-    setWindowTitle(QString());
+    // A blank, not an empty text: for an empty title Qt shows the program's name.
+    setWindowTitle(QStringLiteral(" "));
     setWindowIcon(QIcon());
     setFont(defaultDialogFont());
     resize(twips(4965), twips(3045));

@@ -256,7 +256,7 @@ private Q_SLOTS:
     {
         frmMain &main = open();
         frmQueryMinimize question(main, &main);
-        QCOMPARE(question.windowTitle(), QString());
+        QCOMPARE(question.windowTitle().trimmed(), QString());
         QCOMPARE(question.size(), QSize(331, 203));
         QCOMPARE(question.Label1->text(),
                  QString("Do you really want to close the Alarm Clock program?  (If you do, the "
