@@ -1,5 +1,6 @@
 #pragma once
 
+#include "awareness/questionset.h"
 #include "platform/windowsystem.h"
 
 class QLabel;
@@ -41,5 +42,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The pair behind the list's selection; only while there is one.
+    QuestionRef selectedPair() const;
+
     frmMain &m_main;
 };

@@ -45,6 +45,14 @@ void ListControl::addEntry(const QString &text)
     insertEntry(count(), text);
 }
 
+void ListControl::addEntries(const QStringList &texts)
+{
+    const int selected = currentIndex();
+    const QSignalBlocker blocker(this);
+    addItems(texts);
+    restoreSelection(selected);
+}
+
 void ListControl::insertEntry(int index, const QString &text)
 {
     int selected = currentIndex();

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFont>
 #include <QRect>
+#include <QStringList>
 
 // Layouts are designed in twips; 15 twips make one logical pixel.
 constexpr int twips(int value)
@@ -38,6 +39,8 @@ public:
     QString list(int index) const { return itemText(index); }
 
     void addEntry(const QString &text);
+    // Appends many entries in one pass; runs nothing, keeps the selection.
+    void addEntries(const QStringList &texts);
     void insertEntry(int index, const QString &text);
     void removeEntry(int index);
 
