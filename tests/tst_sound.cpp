@@ -1,0 +1,1245 @@
+// The real sound service against a real sound server: what it plays is
+// recorded from the monitor of the test server's null sink and judged from
+// the samples. Also the WAV header reader, against hostile headers.
+#include "platform/qtsoundservice.h"
+#include "platform/wavinfo.h"
+
+#include <QAudioDevice>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMediaDevices>
+#include <QMutex>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSoundEffect>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// ---- WAV files made here ----------------------------------------------------
+
+void put16(QByteArray &out, quint32 value)
+{
+    char bytes[2];
+    qToLittleEndian(quint16(value), bytes);
+    out.append(bytes, 2);
+}
+
+void put32(QByteArray &out, quint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+QByteArray chunk(const char *id, const QByteArray &body, qint64 declared = -1, bool pad = true)
+{
+    QByteArray out(id, 4);
+    put32(out, quint32(declared < 0 ? body.size() : declared));
+    out.append(body);
+    if (pad && body.size() % 2 == 1)
+        out.append('\0');
+    return out;
+}
+
+QByteArray fmtBody(int tag, int channels, quint32 rate, int bits, int blockAlign = -1)
+{
+    if (blockAlign < 0)
+        blockAlign = channels * bits / 8;
+    QByteArray body;
+    put16(body, tag);
+    put16(body, channels);
+    put32(body, rate);
+    put32(body, rate * quint32(blockAlign));
+    put16(body, blockAlign);
+    put16(body, bits);
+    return body;
+}
+
+// WAVE_FORMAT_EXTENSIBLE around plain PCM.
+QByteArray extensibleBody(int channels, quint32 rate, int bits)
+{
+    QByteArray body = fmtBody(0xFFFE, channels, rate, bits);
+    put16(body, 22);
+    put16(body, bits);
+    put32(body, channels == 1 ? 0x4 : 0x3);
+    const char pcmGuid[] = "\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
+    body.append(pcmGuid, 16);
+    return body;
+}
+
+QByteArray riff(const QList<QByteArray> &chunks, qint64 declared = -1)
+{
+    QByteArray body("WAVE");
+    for (const QByteArray &c : chunks)
+        body.append(c);
+    QByteArray out("RIFF");
+    put32(out, quint32(declared < 0 ? body.size() : declared));
+    out.append(body);
+    return out;
+}
+
+// A sine with a whole number of cycles, so that it loops without a click.
+// bits 8, 16 or 24 give integer PCM, 32 gives float.
+QByteArray toneData(double frequency, double seconds, int rate, int channels, int bits,
+                    double amplitude = 0.5)
+{
+    const int frames = int(std::lround(seconds * rate));
+    const double cycles = std::max(1.0, std::round(frequency * frames / rate));
+    QByteArray out;
+    for (int i = 0; i < frames; ++i) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * cycles * i / frames);
+        for (int c = 0; c < channels; ++c) {
+            if (bits == 8) {
+                out.append(char(quint8(std::lround(128 + v * 127))));
+            } else if (bits == 16) {
+                put16(out, quint16(qint16(std::lround(v * 32767))));
+            } else if (bits == 24) {
+                const qint32 s = qint32(std::lround(v * 8388607));
+                out.append(char(s & 0xFF));
+                out.append(char((s >> 8) & 0xFF));
+                out.append(char((s >> 16) & 0xFF));
+            } else {
+                const float f = float(v);
+                quint32 raw;
+                std::memcpy(&raw, &f, 4);
+                put32(out, raw);
+            }
+        }
+    }
+    return out;
+}
+
+QByteArray toneWav(double frequency, double seconds, int rate = 22050, int channels = 1,
+                   int bits = 16)
+{
+    const int tag = bits == 32 ? 3 : 1;
+    return riff({chunk("fmt ", fmtBody(tag, channels, quint32(rate), bits)),
+                 chunk("data", toneData(frequency, seconds, rate, channels, bits))});
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// ---- What the sink really played --------------------------------------------
+
+constexpr int kRate = 16000;
+constexpr int kWindow = kRate / 20; // 50 ms
+// The null sink is digitally silent; every sound here is far louder.
+constexpr double kFloorRms = 200.0;
+constexpr int kFloorSample = 300;
+
+qint64 samplesOf(int ms)
+{
+    return qint64(ms) * kRate / 1000;
+}
+
+double msOf(qint64 samples)
+{
+    return double(samples) * 1000.0 / kRate;
+}
+
+QString runTool(const QString &program, const QStringList &arguments, bool *ok = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool done = process.waitForFinished(5000);
+    if (!done)
+        process.kill();
+    if (ok)
+        *ok = done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+// Why the tests cannot hear what plays, or an empty text when they can.
+QString soundUnavailableReason()
+{
+    for (const char *tool : {"pactl", "parec", "pacmd"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (Debian package pulseaudio-utils)")
+                .arg(QString::fromLatin1(tool));
+    }
+    bool ok = false;
+    const QString sources = runTool(QStringLiteral("pactl"), {"list", "short", "sources"}, &ok);
+    if (!ok)
+        return QStringLiteral("no sound server reachable (PULSE_SERVER=%1); start one with "
+                              "eval \"$(scripts/sound-server.sh start)\"")
+            .arg(qEnvironmentVariable("PULSE_SERVER", QStringLiteral("unset")));
+    if (!sources.contains(QLatin1String("roustabell_null.monitor")))
+        return QStringLiteral("the sound server has no roustabell_null sink; use "
+                              "scripts/sound-server.sh");
+    const QString sink = runTool(QStringLiteral("pactl"), {"get-default-sink"}).trimmed();
+    if (sink != QLatin1String("roustabell_null"))
+        return QStringLiteral("the default sink is %1, not roustabell_null").arg(sink);
+    return {};
+}
+
+// What the sink played, as 16 kHz mono samples. A sample position stands for
+// time: a mark taken when a call is made is where that call's sound can
+// first appear (a little later, by the recorder's own few milliseconds).
+class Heard
+{
+public:
+    explicit Heard(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+
+    qint64 count() const { return m_bytes.size() / 2; }
+    qint16 at(qint64 i) const { return qFromLittleEndian<qint16>(m_bytes.constData() + 2 * i); }
+
+    double rms(qint64 from, qint64 to) const
+    {
+        from = std::max<qint64>(0, from);
+        to = std::min(to, count());
+        if (to <= from)
+            return 0;
+        double sum = 0;
+        for (qint64 i = from; i < to; ++i)
+            sum += double(at(i)) * at(i);
+        return std::sqrt(sum / double(to - from));
+    }
+
+    bool audible(qint64 windowStart) const
+    {
+        return rms(windowStart, windowStart + kWindow) > kFloorRms;
+    }
+
+    // Share of the 50 ms windows in [from, to) that are above the floor.
+    double audibleShare(qint64 from, qint64 to) const
+    {
+        int loud = 0;
+        int all = 0;
+        for (qint64 w = from; w + kWindow <= std::min(to, count()); w += kWindow, ++all)
+            loud += audible(w) ? 1 : 0;
+        return all == 0 ? 0 : double(loud) / all;
+    }
+
+    // First sample at or after from above the floor.
+    std::optional<qint64> firstSound(qint64 from) const
+    {
+        for (qint64 i = std::max<qint64>(0, from); i < count(); ++i) {
+            if (std::abs(int(at(i))) > kFloorSample)
+                return i;
+        }
+        return std::nullopt;
+    }
+
+    // One past the last sample in [from, to) above the floor.
+    std::optional<qint64> lastSound(qint64 from, qint64 to) const
+    {
+        for (qint64 i = std::min(to, count()) - 1; i >= std::max<qint64>(0, from); --i) {
+            if (std::abs(int(at(i))) > kFloorSample)
+                return i + 1;
+        }
+        return std::nullopt;
+    }
+
+    // The frequency of a pure tone, from its rising zero crossings.
+    double toneFrequency(qint64 from, qint64 to) const
+    {
+        from = std::max<qint64>(1, from);
+        to = std::min(to, count());
+        int rising = 0;
+        for (qint64 i = from; i < to; ++i)
+            rising += (at(i - 1) < 0 && at(i) >= 0) ? 1 : 0;
+        return to > from ? rising * double(kRate) / double(to - from) : 0;
+    }
+
+    QList<qint16> samples(qint64 from, qint64 to) const
+    {
+        QList<qint16> out;
+        for (qint64 i = std::max<qint64>(0, from); i < std::min(to, count()); ++i)
+            out.append(at(i));
+        return out;
+    }
+
+private:
+    QByteArray m_bytes;
+};
+
+// Records the null sink's monitor on a thread of its own, so that the pipe
+// is emptied even while the test thread is busy: a recorder that falls
+// behind would shift the time line of everything heard afterwards.
+class MonitorRecording
+{
+public:
+    ~MonitorRecording() { end(); }
+
+    bool begin(QString *why)
+    {
+        end();
+        {
+            const QMutexLocker lock(&m_mutex);
+            m_bytes.clear();
+        }
+        m_stopping = false;
+        m_failed = false;
+        m_thread.reset(QThread::create([this] { capture(); }));
+        m_thread->start();
+        // The sink switches to short blocks only once the recording asks for
+        // them, which can take a couple of seconds; then data flows evenly.
+        QElapsedTimer clock;
+        clock.start();
+        while (mark() == 0 && !m_failed && clock.elapsed() < 8000)
+            QTest::qWait(20);
+        if (mark() == 0) {
+            *why = m_failed ? QStringLiteral("parec did not start")
+                            : QStringLiteral("the monitor gives no data");
+            end();
+            return false;
+        }
+        QTest::qWait(700);
+        return true;
+    }
+
+    void end()
+    {
+        if (!m_thread)
+            return;
+        m_stopping = true;
+        m_thread->wait();
+        m_thread.reset();
+    }
+
+    bool running() const { return m_thread && m_thread->isRunning() && !m_failed; }
+
+    qint64 mark() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_bytes.size() / 2;
+    }
+
+    static void wait(int ms) { QTest::qWait(ms); }
+
+    Heard heard() const
+    {
+        const QMutexLocker lock(&m_mutex);
+        return Heard(m_bytes);
+    }
+
+private:
+    void capture()
+    {
+        QProcess process;
+        process.start(QStringLiteral("parec"), {"-d", "roustabell_null.monitor", "--format=s16le",
+                                                QStringLiteral("--rate=%1").arg(kRate),
+                                                "--channels=1", "--raw", "--latency-msec=10"});
+        if (!process.waitForStarted(5000)) {
+            m_failed = true;
+            return;
+        }
+        QByteArray pending;
+        while (!m_stopping && process.state() == QProcess::Running) {
+            process.waitForReadyRead(10);
+            pending.append(process.readAllStandardOutput());
+            // Whole samples only, so that positions stay aligned.
+            const qsizetype whole = pending.size() & ~qsizetype(1);
+            if (whole > 0) {
+                const QMutexLocker lock(&m_mutex);
+                m_bytes.append(pending.left(whole));
+                pending.remove(0, whole);
+            }
+        }
+        if (process.state() != QProcess::Running)
+            m_failed = true;
+        process.kill();
+        process.waitForFinished(3000);
+    }
+
+    mutable QMutex m_mutex;
+    QByteArray m_bytes;
+    std::unique_ptr<QThread> m_thread;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_failed{false};
+};
+
+// Average power spectrum (Hann-windowed 512-point blocks, loud blocks only)
+// between 50 Hz and 7.5 kHz: enough to tell one sound from another.
+QList<double> powerSpectrum(const QList<qint16> &samples)
+{
+    constexpr int n = 512;
+    constexpr int lowBin = 2;
+    constexpr int highBin = 240;
+    QList<double> power(highBin - lowBin, 0.0);
+    QList<double> hann(n);
+    for (int i = 0; i < n; ++i)
+        hann[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / (n - 1));
+    for (qsizetype start = 0; start + n <= samples.size(); start += n / 2) {
+        double energy = 0;
+        for (int i = 0; i < n; ++i)
+            energy += double(samples[start + i]) * samples[start + i];
+        if (std::sqrt(energy / n) <= kFloorRms)
+            continue;
+        for (int k = lowBin; k < highBin; ++k) {
+            double re = 0;
+            double im = 0;
+            for (int i = 0; i < n; ++i) {
+                const double x = samples[start + i] * hann[i];
+                const double phase = 2 * std::numbers::pi * k * i / n;
+                re += x * std::cos(phase);
+                im -= x * std::sin(phase);
+            }
+            power[k - lowBin] += re * re + im * im;
+        }
+    }
+    return power;
+}
+
+double similarity(const QList<double> &a, const QList<double> &b)
+{
+    double ab = 0;
+    double aa = 0;
+    double bb = 0;
+    for (qsizetype i = 0; i < std::min(a.size(), b.size()); ++i) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+// The spectrum of a built-in sound, read from the resource (16 kHz mono,
+// the recording's own format).
+QList<double> builtinSpectrum(const char *path)
+{
+    const QString resource = QString::fromLatin1(path);
+    const wav::Info info = wav::inspectFile(resource);
+    const QByteArray bytes = readFile(resource);
+    if (!info.playable || info.sampleRate != kRate || info.channels != 1 ||
+        info.bitsPerSample != 16)
+        return {};
+    QList<qint16> samples;
+    for (qint64 i = 0; i < info.frames(); ++i)
+        samples.append(qFromLittleEndian<qint16>(bytes.constData() + info.dataOffset + 2 * i));
+    return powerSpectrum(samples);
+}
+
+QString pulseClientsOfThisProcess()
+{
+    // "Client #N" blocks, each with an application.process.id property.
+    const QString text = runTool(QStringLiteral("pactl"), {"list", "clients"});
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    QStringList ids;
+    QString current;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch client =
+            QRegularExpression(QStringLiteral("^Client #(\\d+)")).match(line);
+        if (client.hasMatch())
+            current = client.captured(1);
+        if (line.contains(QLatin1String("application.process.id = \"") + pid + QLatin1Char('"')))
+            ids.append(current);
+    }
+    return ids.join(QLatin1Char(' '));
+}
+
+// Run by the test itself in a child process with no reachable sound server.
+int noServerChild(const QString &tonePath)
+{
+    QtSoundService sound;
+    QElapsedTimer clock;
+    clock.start();
+    sound.startLoop(tonePath);
+    const qint64 loopMs = clock.restart();
+    QTest::qWait(1500);
+    clock.restart();
+    sound.playOnce(tonePath);
+    const qint64 onceMs = clock.restart();
+    sound.stop();
+    const qint64 stopMs = clock.elapsed();
+    std::printf("startLoop=%lld playOnce=%lld stop=%lld\n", static_cast<long long>(loopMs),
+                static_cast<long long>(onceMs), static_cast<long long>(stopMs));
+    return 0;
+}
+
+} // namespace
+
+// Sound cases skip without a sound server, unless one is required.
+#define REQUIRE_SOUND()                                                                            \
+    do {                                                                                           \
+        QString why_;                                                                              \
+        if (!soundReady(&why_)) {                                                                  \
+            if (qEnvironmentVariable("ROUSTABELL_REQUIRE_SOUND") == QLatin1String("1"))            \
+                QFAIL(qPrintable(QStringLiteral("ROUSTABELL_REQUIRE_SOUND=1, but ") + why_));      \
+            QSKIP(qPrintable(why_));                                                               \
+        }                                                                                          \
+    } while (false)
+
+class tst_Sound : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_soundReason;
+    MonitorRecording m_recording;
+    QList<double> m_ringSpectrum;
+    QList<double> m_buzzSpectrum;
+    bool m_sinkRemoved = false;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QString writeTone(const QString &name, double frequency, double seconds, int rate = 22050,
+                      int channels = 1, int bits = 16)
+    {
+        const QString file = path(name);
+        return writeFile(file, toneWav(frequency, seconds, rate, channels, bits)) ? file
+                                                                                  : QString();
+    }
+
+    bool soundReady(QString *why)
+    {
+        if (!m_soundReason.isEmpty()) {
+            *why = m_soundReason;
+            return false;
+        }
+        return m_recording.running() || m_recording.begin(why);
+    }
+
+    // Puts the test sink back if a case that removes it stopped half way.
+    void restoreSink()
+    {
+        if (!std::exchange(m_sinkRemoved, false))
+            return;
+        if (runTool(QStringLiteral("pactl"), {"list", "short", "sinks"})
+                .contains(QLatin1String("roustabell_null")))
+            return;
+        runTool(QStringLiteral("pactl"),
+                {"load-module", "module-null-sink", "sink_name=roustabell_null",
+                 "sink_properties=device.description=RoustabellNull"});
+        runTool(QStringLiteral("pactl"), {"set-default-sink", "roustabell_null"});
+        m_recording.end();
+    }
+
+    // Rows that the service must not hand to QSoundEffect as they are.
+    void unplayableRows()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("missing") << QStringLiteral("missing.wav");
+        QTest::newRow("text") << QStringLiteral("text.wav");
+        QTest::newRow("24-bit") << QStringLiteral("pcm24.wav");
+        QTest::newRow("float") << QStringLiteral("float.wav");
+        QTest::newRow("extensible") << QStringLiteral("extensible.wav");
+        QTest::newRow("empty data") << QStringLiteral("nodata.wav");
+        QTest::newRow("directory") << QStringLiteral("folder.wav");
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(writeFile(path("text.wav"), "This is a note, not a sound.\n"));
+        QVERIFY(writeFile(path("pcm24.wav"), toneWav(700, 0.5, 22050, 1, 24)));
+        QVERIFY(writeFile(path("float.wav"), toneWav(700, 0.5, 22050, 1, 32)));
+        QVERIFY(writeFile(path("extensible.wav"),
+                          riff({chunk("fmt ", extensibleBody(1, 22050, 16)),
+                                chunk("data", toneData(700, 0.5, 22050, 1, 16))})));
+        QVERIFY(writeFile(path("nodata.wav"), riff({chunk("fmt ", fmtBody(1, 1, 22050, 16)),
+                                                    chunk("data", QByteArray())})));
+        QVERIFY(QDir(m_dir.path()).mkdir("folder.wav"));
+
+        m_ringSpectrum = builtinSpectrum(QtSoundService::kRingPath);
+        m_buzzSpectrum = builtinSpectrum(QtSoundService::kBuzzPath);
+        QVERIFY2(!m_ringSpectrum.isEmpty() && !m_buzzSpectrum.isEmpty(),
+                 "the built-in sounds are not 16 kHz mono 16-bit resources");
+        QVERIFY2(similarity(m_ringSpectrum, m_buzzSpectrum) < 0.5,
+                 "the built-in ring and buzz cannot be told apart");
+
+        // Looking for a server must not start one.
+        if (!qEnvironmentVariableIsSet("PULSE_CLIENTCONFIG")) {
+            QVERIFY(writeFile(path("client.conf"), "autospawn = no\n"));
+            qputenv("PULSE_CLIENTCONFIG", QFile::encodeName(path("client.conf")));
+        }
+        m_soundReason = soundUnavailableReason();
+        if (!m_soundReason.isEmpty())
+            qInfo("Sound cases will not run: %s", qPrintable(m_soundReason));
+    }
+
+    void cleanup() { restoreSink(); }
+
+    void cleanupTestCase()
+    {
+        restoreSink();
+        m_recording.end();
+    }
+
+    // ---- the header reader ----------------------------------------------
+
+    void header_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("playable");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<qint64>("dataBytes");
+        QTest::addColumn<qint64>("durationMs");
+        QTest::addColumn<bool>("plain");
+
+        const QByteArray fmt16 = chunk("fmt ", fmtBody(1, 1, 8000, 16));
+        const QByteArray second(16000, '\x11'); // one second at 8 kHz, 16-bit mono
+        const QByteArray plain = riff({fmt16, chunk("data", second)});
+
+        QTest::newRow("plain 16-bit mono")
+            << plain << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << true;
+        QTest::newRow("8-bit stereo")
+            << riff({chunk("fmt ", fmtBody(1, 2, 11025, 8)), chunk("data", QByteArray(4410, 'x'))})
+            << true << 2 << 11025 << 8 << qint64(4410) << qint64(200) << true;
+        QTest::newRow("PCM format chunk with extension bytes")
+            << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16) + QByteArray(2, '\0')),
+                     chunk("data", second)})
+            << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
+        QTest::newRow("RIFF size wrong") << riff({fmt16, chunk("data", second)}, 4) << true << 1
+                                         << 8000 << 16 << qint64(16000) << qint64(1000) << true;
+        QTest::newRow("odd chunk before the format, padded")
+            << riff({chunk("LIST", "abc"), fmt16, chunk("data", second)}) << true << 1 << 8000 << 16
+            << qint64(16000) << qint64(1000) << false;
+        QTest::newRow("chunks between format and data")
+            << riff({fmt16, chunk("JUNK", QByteArray(100, '\0')), chunk("fact", "\4\0\0\0"),
+                     chunk("data", second)})
+            << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
+        QTest::newRow("data size beyond the file")
+            << riff({fmt16, chunk("data", second, 0xFFFFFFF0)}) << true << 1 << 8000 << 16
+            << qint64(16000) << qint64(1000) << false;
+        QTest::newRow("odd data size")
+            << riff({fmt16, chunk("data", QByteArray(1001, 'x'))}) << true << 1 << 8000 << 16
+            << qint64(1000) << qint64(62) << false;
+        QTest::newRow("duplicate format chunk, the first counts")
+            << riff({fmt16, chunk("fmt ", fmtBody(1, 2, 44100, 8)), chunk("data", second)}) << true
+            << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
+
+        const auto refused = [](const char *name, const QByteArray &bytes) {
+            QTest::newRow(name) << bytes << false << -1 << -1 << -1 << qint64(-1) << qint64(-1)
+                                << false;
+        };
+        refused("empty file", QByteArray());
+        refused("text", "RIFFy text that only starts like a RIFF file");
+        refused("truncated RIFF header", QByteArray("RIFF\x10\0\0\0WAV", 11));
+        refused("RIFF of another form", QByteArray(plain).replace(8, 4, "AVI "));
+        refused("big-endian RIFX", QByteArray(plain).replace(0, 4, "RIFX"));
+        refused("truncated in the format chunk", plain.left(12 + 8 + 10));
+        refused("format chunk too short",
+                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16).left(14)), chunk("data", second)}));
+        refused("huge format chunk size",
+                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16), 0xFFFFFFFF), chunk("data", second)}));
+        refused("huge chunk size before the format",
+                riff({chunk("LIST", "abcd", 0x7FFFFFFF), fmt16, chunk("data", second)}));
+        refused("no data chunk", riff({fmt16}));
+        refused("truncated in a chunk header", riff({fmt16}) + QByteArray("dat", 3));
+        refused("data before the format", riff({chunk("data", second), fmt16}));
+        refused("empty data", riff({fmt16, chunk("data", QByteArray())}));
+        refused("data shorter than one frame",
+                riff({chunk("fmt ", fmtBody(1, 2, 8000, 16)), chunk("data", QByteArray(3, 'x'))}));
+        refused("zero channels",
+                riff({chunk("fmt ", fmtBody(1, 0, 8000, 16, 2)), chunk("data", second)}));
+        refused("three channels", riff({chunk("fmt ", fmtBody(1, 3, 8000, 16)),
+                                        chunk("data", QByteArray(6000, 'x'))}));
+        refused("24-bit", riff({chunk("fmt ", fmtBody(1, 1, 8000, 24)),
+                                chunk("data", QByteArray(3000, 'x'))}));
+        refused("float", riff({chunk("fmt ", fmtBody(3, 1, 8000, 32)),
+                               chunk("data", QByteArray(4000, 'x'))}));
+        refused("WAVE_FORMAT_EXTENSIBLE",
+                riff({chunk("fmt ", extensibleBody(1, 8000, 16)), chunk("data", second)}));
+        refused("ADPCM", riff({chunk("fmt ", fmtBody(2, 1, 8000, 4, 256)), chunk("data", second)}));
+        refused("zero sample rate",
+                riff({chunk("fmt ", fmtBody(1, 1, 0, 16)), chunk("data", second)}));
+        refused("absurd sample rate",
+                riff({chunk("fmt ", fmtBody(1, 1, 0xFFFFFFFF, 16)), chunk("data", second)}));
+        refused("block size that does not fit",
+                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16, 3)), chunk("data", second)}));
+        QByteArray many;
+        for (int i = 0; i < 5000; ++i)
+            many.append(chunk("JUNK", QByteArray()));
+        refused("endless empty chunks before the format",
+                riff({many, fmt16, chunk("data", second)}));
+    }
+
+    void header()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, playable);
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const wav::Info info = wav::inspect(buffer);
+        QCOMPARE(info.playable, playable);
+        QCOMPARE(info.problem.isEmpty(), playable);
+        if (!playable)
+            return;
+        QTEST(info.channels, "channels");
+        QTEST(info.sampleRate, "rate");
+        QTEST(info.bitsPerSample, "bits");
+        QTEST(info.dataBytes, "dataBytes");
+        QTEST(info.durationMs(), "durationMs");
+        QTEST(info.plainLayout, "plain");
+        QVERIFY(info.dataOffset + info.dataBytes <= bytes.size());
+    }
+
+    void headerOfFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("playable");
+        QTest::addColumn<qint64>("durationMs");
+        QTest::newRow("tone file") << QStringLiteral("@tone") << true << qint64(500);
+        QTest::newRow("built-in ring")
+            << QString::fromLatin1(QtSoundService::kRingPath) << true << qint64(2000);
+        QTest::newRow("built-in buzz")
+            << QString::fromLatin1(QtSoundService::kBuzzPath) << true << qint64(500);
+        QTest::newRow("missing") << QStringLiteral("@missing.wav") << false << qint64(0);
+        QTest::newRow("empty path") << QString() << false << qint64(0);
+        QTest::newRow("directory") << QStringLiteral("@folder.wav") << false << qint64(0);
+        // Opening a pipe would wait for a writer for ever.
+        QTest::newRow("named pipe") << QStringLiteral("@pipe.wav") << false << qint64(0);
+        QTest::newRow("device") << QStringLiteral("/dev/zero") << false << qint64(0);
+    }
+
+    void headerOfFiles()
+    {
+        QFETCH(QString, file);
+        if (file == QLatin1String("@tone"))
+            file = writeTone("header-tone.wav", 440, 0.5);
+        if (file == QLatin1String("@pipe.wav"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.wav")).constData(), 0600), 0);
+        if (file.startsWith(QLatin1Char('@')))
+            file = path(file.mid(1));
+        QElapsedTimer clock;
+        clock.start();
+        const wav::Info info = wav::inspectFile(file);
+        QVERIFY(clock.elapsed() < 1000);
+        QTEST(info.playable, "playable");
+        QTEST(info.durationMs(), "durationMs");
+    }
+
+    void trailingSilence_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("16-bit mono") << 1 << 16 << 22050;
+        QTest::newRow("16-bit stereo") << 2 << 16 << 44100;
+        QTest::newRow("8-bit mono") << 1 << 8 << 11025;
+    }
+
+    void trailingSilence()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, bits);
+        QFETCH(int, rate);
+        const QByteArray samples = toneData(500, 0.25, rate, channels, bits);
+        // An unusual layout in, the plain one out.
+        const QString file = path("tail-source.wav");
+        QVERIFY(writeFile(
+            file,
+            riff({chunk("LIST", "xyz"), chunk("fmt ", fmtBody(1, channels, quint32(rate), bits)),
+                  chunk("JUNK", QByteArray(10, 'j')), chunk("data", samples)})));
+        const QByteArray out = wav::plainCopy(file, 300);
+        const int frame = channels * bits / 8;
+        const qint64 silence = qint64(rate) * 300 / 1000 * frame;
+        QCOMPARE(out.size(), 44 + samples.size() + silence);
+        QCOMPARE(out.left(4), QByteArray("RIFF"));
+        QCOMPARE(out.mid(36, 4), QByteArray("data"));
+        QCOMPARE(out.mid(44, samples.size()), samples);
+        QCOMPARE(out.mid(44 + samples.size()), QByteArray(silence, bits == 8 ? '\x80' : '\0'));
+
+        QByteArray copy = out;
+        QBuffer buffer(&copy);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        const wav::Info info = wav::inspect(buffer);
+        QVERIFY(info.playable);
+        QCOMPARE(info.channels, channels);
+        QCOMPARE(info.bitsPerSample, bits);
+        QCOMPARE(info.sampleRate, rate);
+        QCOMPARE(info.dataOffset, qint64(44));
+        QCOMPARE(info.dataBytes, samples.size() + silence);
+
+        QVERIFY(wav::plainCopy(path("text.wav"), 300).isEmpty());
+        QVERIFY(wav::plainCopy(path("missing.wav"), 300).isEmpty());
+    }
+
+    // ---- the service without a sound server -----------------------------
+
+    void nothingLoadedUntilUsed()
+    {
+        QtSoundService sound;
+        QVERIFY(sound.findChildren<QSoundEffect *>().isEmpty());
+        QCOMPARE(sound.activity(), QtSoundService::Activity::Idle);
+        sound.stop();
+        QVERIFY(sound.findChildren<QSoundEffect *>().isEmpty());
+        sound.prepare(writeTone("lazy.wav", 440, 0.3));
+        // Loaded on first use, where there is a device to play on.
+        QCOMPARE(sound.findChildren<QSoundEffect *>().isEmpty(),
+                 QMediaDevices::defaultAudioOutput().isNull());
+    }
+
+    void noSoundServer()
+    {
+        const QString tone = writeTone("no-server.wav", 440, 0.6);
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        QVERIFY(writeFile(runtime.filePath("client.conf"), "autospawn = no\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PULSE_SERVER", "unix:" + runtime.filePath("nobody-listens"));
+        env.insert("PULSE_CLIENTCONFIG", runtime.filePath("client.conf"));
+        env.insert("PULSE_RUNTIME_PATH", runtime.path());
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        QProcess child;
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {"--no-server-child", tone});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
+        const QRegularExpressionMatch m =
+            QRegularExpression("startLoop=(\\d+) playOnce=(\\d+) stop=(\\d+)").match(out);
+        QVERIFY2(m.hasMatch(), qPrintable(out));
+        qInfo("without a server: startLoop %s ms, playOnce %s ms, stop %s ms",
+              qPrintable(m.captured(1)), qPrintable(m.captured(2)), qPrintable(m.captured(3)));
+        QVERIFY(m.captured(1).toInt() < 1000);
+        QVERIFY(m.captured(2).toInt() <=
+                600 + QtSoundService::kOnceTailMs + QtSoundService::kOnceMarginMs + 200);
+        QVERIFY(m.captured(3).toInt() < 200);
+    }
+
+    // ---- what is heard --------------------------------------------------
+
+    void loopIsHeardAndRepeats_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<double>("frequency");
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("16-bit mono 22050") << toneWav(600, 0.4) << 600.0 << 0.4;
+        QTest::newRow("16-bit stereo 44100") << toneWav(900, 0.3, 44100, 2) << 900.0 << 0.3;
+        QTest::newRow("8-bit mono 11025") << toneWav(450, 0.4, 11025, 1, 8) << 450.0 << 0.4;
+        // QSoundEffect itself skips no pad byte and waits for ever for data
+        // that the header promises: these must reach it as plain copies.
+        QTest::newRow("odd chunk before the format")
+            << riff({chunk("LIST", "odd"), chunk("fmt ", fmtBody(1, 1, 22050, 16)),
+                     chunk("data", toneData(750, 0.4, 22050, 1, 16))})
+            << 750.0 << 0.4;
+        QTest::newRow("data size beyond the file")
+            << riff({chunk("fmt ", fmtBody(1, 1, 22050, 16)),
+                     chunk("data", toneData(850, 0.4, 22050, 1, 16), 0xFFFFFFF0)})
+            << 850.0 << 0.4;
+        QTest::newRow("chunk between format and data")
+            << riff({chunk("fmt ", fmtBody(1, 1, 22050, 16) + QByteArray(2, '\0')),
+                     chunk("JUNK", QByteArray(64, '\0')),
+                     chunk("data", toneData(950, 0.4, 22050, 1, 16))})
+            << 950.0 << 0.4;
+    }
+
+    void loopIsHeardAndRepeats()
+    {
+        REQUIRE_SOUND();
+        QFETCH(QByteArray, bytes);
+        QFETCH(double, frequency);
+        QFETCH(double, seconds);
+        const QString file = path("loop.wav");
+        QVERIFY(writeFile(file, bytes));
+
+        QtSoundService sound;
+        const qint64 start = m_recording.mark();
+        sound.startLoop(file);
+        m_recording.wait(int(seconds * 1000 * 3.5) + 400);
+        const qint64 end = m_recording.mark();
+        QCOMPARE(sound.intendedPath(), QFileInfo(file).absoluteFilePath());
+        sound.stop();
+
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> onset = heard.firstSound(start);
+        QVERIFY2(onset.has_value(), "nothing was heard");
+        QVERIFY(msOf(*onset - start) < 400);
+        // More than three clip lengths, without a gap.
+        QCOMPARE(heard.audibleShare(*onset, end), 1.0);
+        QVERIFY(msOf(end - *onset) > seconds * 1000 * 3);
+        QVERIFY(std::abs(heard.toneFrequency(*onset, end) - frequency) < frequency * 0.03);
+        QVERIFY(!sound.fallbackUsed());
+    }
+
+    void stopSilencesAtOnce()
+    {
+        REQUIRE_SOUND();
+        QtSoundService sound;
+        const QString file = writeTone("stop.wav", 500, 0.5);
+        sound.startLoop(file);
+        m_recording.wait(700);
+        const qint64 stopAt = m_recording.mark();
+        sound.stop();
+        QCOMPARE(sound.activity(), QtSoundService::Activity::Idle);
+        m_recording.wait(900);
+        const qint64 end = m_recording.mark();
+
+        const Heard heard = m_recording.heard();
+        QVERIFY2(heard.audible(stopAt - kWindow), "the loop was not sounding before stop");
+        const std::optional<qint64> last = heard.lastSound(stopAt - kWindow, end);
+        QVERIFY(last.has_value());
+        qInfo("silent %.0f ms after stop()", msOf(*last - stopAt));
+        QVERIFY(msOf(*last - stopAt) < 300);
+        QCOMPARE(heard.audibleShare(stopAt + samplesOf(300), end), 0.0);
+    }
+
+    void playOnceLastsTheClip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<double>("frequency");
+        QTest::addColumn<int>("clipMs");
+        QTest::newRow("0.7 s 16-bit mono") << toneWav(800, 0.7) << 800.0 << 700;
+        QTest::newRow("0.3 s 8-bit mono") << toneWav(500, 0.3, 11025, 1, 8) << 500.0 << 300;
+        QTest::newRow("1.2 s 16-bit stereo") << toneWav(650, 1.2, 44100, 2) << 650.0 << 1200;
+        QTest::newRow("0.5 s after an odd chunk")
+            << riff({chunk("LIST", "odd"), chunk("fmt ", fmtBody(1, 1, 22050, 16)),
+                     chunk("data", toneData(900, 0.5, 22050, 1, 16))})
+            << 900.0 << 500;
+    }
+
+    void playOnceLastsTheClip()
+    {
+        REQUIRE_SOUND();
+        QFETCH(QByteArray, bytes);
+        QFETCH(double, frequency);
+        QFETCH(int, clipMs);
+        const QString file = path("once.wav");
+        QVERIFY(writeFile(file, bytes));
+
+        QtSoundService sound;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+        ticker.start(50);
+        const qint64 start = m_recording.mark();
+        QElapsedTimer clock;
+        clock.start();
+        sound.playOnce(file);
+        const qint64 returnedMs = clock.elapsed();
+        ticker.stop();
+        const qint64 returnedAt = m_recording.mark();
+        QCOMPARE(sound.activity(), QtSoundService::Activity::Idle);
+        m_recording.wait(600);
+        const qint64 end = m_recording.mark();
+
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> onset = heard.firstSound(start);
+        QVERIFY2(onset.has_value(), "nothing was heard");
+        const std::optional<qint64> last = heard.lastSound(*onset, end);
+        const double heardMs = msOf(*last - *onset);
+        qInfo("clip %d ms: returned after %lld ms, heard for %.0f ms, starting %.0f ms after "
+              "the call",
+              clipMs, static_cast<long long>(returnedMs), heardMs, msOf(*onset - start));
+        // The whole clip, its end not cut off, and only once.
+        QVERIFY(std::abs(heardMs - clipMs) < 40);
+        QVERIFY(std::abs(heard.toneFrequency(*onset, *last) - frequency) < frequency * 0.03);
+        // Back only when the clip has been heard, and not much later.
+        QVERIFY(returnedMs >= clipMs);
+        QVERIFY(returnedMs <= clipMs + QtSoundService::kOnceTailMs + 250);
+        QVERIFY(*last <= returnedAt + samplesOf(20));
+        // Timers ran meanwhile.
+        QVERIFY(ticks >= clipMs / 50 - 3);
+        QVERIFY(!sound.fallbackUsed());
+    }
+
+    void unplayableLoopRingsTheBuiltIn_data() { unplayableRows(); }
+
+    void unplayableLoopRingsTheBuiltIn()
+    {
+        REQUIRE_SOUND();
+        QFETCH(QString, file);
+        QtSoundService sound;
+        const qint64 start = m_recording.mark();
+        sound.startLoop(path(file));
+        // More than two lengths of the ring.
+        m_recording.wait(4600);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> onset = heard.firstSound(start);
+        QVERIFY2(onset.has_value(), "silence");
+        qInfo("ring heard %.0f ms after the call", msOf(*onset - start));
+        QVERIFY(msOf(*onset - start) < 400);
+        QVERIFY(msOf(end - *onset) > 4200);
+        QVERIFY(heard.audibleShare(*onset, end) > 0.9);
+        const QList<double> spectrum = powerSpectrum(heard.samples(*onset, end));
+        const double ring = similarity(spectrum, m_ringSpectrum);
+        const double buzz = similarity(spectrum, m_buzzSpectrum);
+        qInfo("likeness to the ring %.3f, to the buzz %.3f", ring, buzz);
+        QVERIFY(ring > 0.9);
+        QVERIFY(buzz < 0.5);
+        QVERIFY(sound.fallbackUsed());
+    }
+
+    void unplayableOnceBuzzesTheBuiltIn_data() { unplayableRows(); }
+
+    void unplayableOnceBuzzesTheBuiltIn()
+    {
+        REQUIRE_SOUND();
+        QFETCH(QString, file);
+        QtSoundService sound;
+        const qint64 start = m_recording.mark();
+        QElapsedTimer clock;
+        clock.start();
+        sound.playOnce(path(file));
+        const qint64 returnedMs = clock.elapsed();
+        m_recording.wait(700);
+        const qint64 end = m_recording.mark();
+
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> onset = heard.firstSound(start);
+        QVERIFY2(onset.has_value(), "silence");
+        const std::optional<qint64> last = heard.lastSound(*onset, end);
+        const QList<double> spectrum = powerSpectrum(heard.samples(*onset, *last));
+        const double ring = similarity(spectrum, m_ringSpectrum);
+        const double buzz = similarity(spectrum, m_buzzSpectrum);
+        qInfo("returned after %lld ms, heard %.0f ms; likeness to the buzz %.3f, to the ring %.3f",
+              static_cast<long long>(returnedMs), msOf(*last - *onset), buzz, ring);
+        QVERIFY(buzz > 0.9);
+        QVERIFY(ring < 0.5);
+        QVERIFY(std::abs(msOf(*last - *onset) - 500) < 60);
+        QVERIFY(returnedMs >= 500);
+        QVERIFY(returnedMs <= 500 + QtSoundService::kOnceTailMs + 300);
+        QVERIFY(sound.fallbackUsed());
+    }
+
+    void newRequestReplacesTheOld_data()
+    {
+        QTest::addColumn<bool>("secondIsLoop");
+        QTest::newRow("loop after loop") << true;
+        QTest::newRow("single play after loop") << false;
+    }
+
+    void newRequestReplacesTheOld()
+    {
+        REQUIRE_SOUND();
+        QFETCH(bool, secondIsLoop);
+        const QString first = writeTone("first.wav", 500, 0.4);
+        const QString second = writeTone("second.wav", 1500, 0.6);
+        QtSoundService sound;
+        sound.startLoop(first);
+        m_recording.wait(800);
+        const qint64 switchAt = m_recording.mark();
+        if (secondIsLoop) {
+            sound.startLoop(second);
+            m_recording.wait(1300);
+        } else {
+            sound.playOnce(second);
+        }
+        const qint64 secondEnd = m_recording.mark();
+        m_recording.wait(800);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+
+        const Heard heard = m_recording.heard();
+        QVERIFY(std::abs(heard.toneFrequency(switchAt - samplesOf(500), switchAt) - 500) < 15);
+        const qint64 from = switchAt + samplesOf(100);
+        // A single play of the 0.6 s tone; a loop until the end.
+        const qint64 to = secondIsLoop ? secondEnd - samplesOf(50) : switchAt + samplesOf(550);
+        QCOMPARE(heard.audibleShare(from, to), 1.0);
+        QVERIFY(std::abs(heard.toneFrequency(from, to) - 1500) < 45);
+        if (secondIsLoop) {
+            QCOMPARE(heard.audibleShare(secondEnd, end), 1.0);
+            QVERIFY(std::abs(heard.toneFrequency(secondEnd, end) - 1500) < 45);
+        } else {
+            // The old loop does not come back after the single play.
+            QCOMPARE(heard.audibleShare(secondEnd + samplesOf(100), end), 0.0);
+        }
+    }
+
+    void requestDuringSinglePlayEndsTheWait()
+    {
+        REQUIRE_SOUND();
+        const QString once = writeTone("long-once.wav", 500, 2.0);
+        const QString loop = writeTone("takes-over.wav", 1200, 0.4);
+        QtSoundService sound;
+        // Like the alarm firing from its timer while the wrong-answer sound plays.
+        QTimer::singleShot(400, &sound, [&] { sound.startLoop(loop); });
+        QElapsedTimer clock;
+        clock.start();
+        sound.playOnce(once);
+        const qint64 returnedMs = clock.elapsed();
+        const qint64 returnedAt = m_recording.mark();
+        QCOMPARE(sound.activity(), QtSoundService::Activity::Looping);
+        m_recording.wait(900);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+        const Heard heard = m_recording.heard();
+        qInfo("returned after %lld ms; then %.0f Hz, share %.2f",
+              static_cast<long long>(returnedMs), heard.toneFrequency(returnedAt, end),
+              heard.audibleShare(returnedAt, end));
+        QVERIFY(returnedMs >= 400);
+        QVERIFY(returnedMs < 700);
+        QCOMPARE(heard.audibleShare(returnedAt, end), 1.0);
+        // From when the new loop has surely begun.
+        QVERIFY(std::abs(heard.toneFrequency(returnedAt + samplesOf(100), end) - 1200) < 36);
+    }
+
+    void preparedLoopStartsAtOnce()
+    {
+        REQUIRE_SOUND();
+        const QString file = writeTone("prepared.wav", 1000, 0.5);
+        QtSoundService sound;
+        sound.prepare(file);
+        QTRY_VERIFY_WITH_TIMEOUT(sound.isPrepared(file), 3000);
+        m_recording.wait(300);
+        QList<double> latencies;
+        for (int round = 0; round < 5; ++round) {
+            const qint64 callAt = m_recording.mark();
+            sound.startLoop(file);
+            m_recording.wait(400);
+            sound.stop();
+            const Heard heard = m_recording.heard();
+            const std::optional<qint64> onset = heard.firstSound(callAt);
+            QVERIFY2(onset.has_value(), "nothing was heard");
+            latencies.append(msOf(*onset - callAt));
+            m_recording.wait(300);
+        }
+        QStringList shown;
+        for (double ms : std::as_const(latencies))
+            shown.append(QString::number(ms, 'f', 1));
+        const double worst = *std::max_element(latencies.cbegin(), latencies.cend());
+        qInfo("prepared startLoop, call to first recorded sample: %s ms (worst %.1f ms)",
+              qPrintable(shown.join(QLatin1String(", "))), worst);
+        QVERIFY(worst < 100);
+    }
+
+    void changedFileIsPlayedAnew()
+    {
+        REQUIRE_SOUND();
+        const QString file = path("changing.wav");
+        QVERIFY(writeFile(file, toneWav(500, 0.4)));
+        QtSoundService sound;
+        sound.prepare(file);
+        sound.startLoop(file);
+        m_recording.wait(600);
+        sound.stop();
+        // The same size; only the time stamp tells the new version apart.
+        QVERIFY(writeFile(file, toneWav(1100, 0.4)));
+        QFile edited(file);
+        QVERIFY(edited.open(QIODevice::ReadWrite));
+        QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                   QFileDevice::FileModificationTime));
+        edited.close();
+        m_recording.wait(300);
+        const qint64 start = m_recording.mark();
+        sound.startLoop(file);
+        m_recording.wait(900);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> onset = heard.firstSound(start);
+        QVERIFY(onset.has_value());
+        QVERIFY(std::abs(heard.toneFrequency(*onset, end) - 1100) < 33);
+    }
+
+    void loopSurvivesLostConnection()
+    {
+        REQUIRE_SOUND();
+        const QString file = writeTone("survivor.wav", 700, 0.4);
+        QtSoundService sound;
+        sound.startLoop(file);
+        m_recording.wait(800);
+        const QString clients = pulseClientsOfThisProcess();
+        QVERIFY2(!clients.isEmpty(), "this process has no sound server connection");
+        const qint64 cutAt = m_recording.mark();
+        for (const QString &client : clients.split(QLatin1Char(' ')))
+            runTool(QStringLiteral("pacmd"), {"kill-client", client});
+        m_recording.wait(6000);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+
+        const Heard heard = m_recording.heard();
+        QVERIFY2(heard.audibleShare(cutAt + samplesOf(100), cutAt + samplesOf(300)) == 0,
+                 "the connection was not cut");
+        const std::optional<qint64> back = heard.firstSound(cutAt + samplesOf(300));
+        QVERIFY2(back.has_value(), "the loop stayed silent after the connection dropped");
+        qInfo("heard again %.0f ms after the connection was cut; %d restarts", msOf(*back - cutAt),
+              sound.restartCount());
+        QVERIFY(msOf(*back - cutAt) < 4500);
+        QCOMPARE(heard.audibleShare(*back, end), 1.0);
+        QVERIFY(sound.restartCount() >= 1);
+        QVERIFY(std::abs(heard.toneFrequency(*back, end) - 700) < 21);
+    }
+
+    void loopSurvivesTheDeviceGoingAway()
+    {
+        REQUIRE_SOUND();
+        const QString file = writeTone("device.wav", 700, 0.4);
+        const auto sinkModule = [] {
+            const QString modules = runTool(QStringLiteral("pactl"), {"list", "short", "modules"});
+            for (const QString &line : modules.split(QLatin1Char('\n'))) {
+                if (line.contains(QLatin1String("module-null-sink")) &&
+                    line.contains(QLatin1String("sink_name=roustabell_null")))
+                    return line.section(QLatin1Char('\t'), 0, 0);
+            }
+            return QString();
+        };
+        const QString module = sinkModule();
+        QVERIFY(!module.isEmpty());
+
+        QtSoundService sound;
+        sound.startLoop(file);
+        m_recording.wait(600);
+        bool ok = false;
+        m_sinkRemoved = true;
+        runTool(QStringLiteral("pactl"), {"unload-module", module}, &ok);
+        QVERIFY(ok);
+        QTest::qWait(1500);
+        // The same sink comes back, as a device plugged in again would.
+        runTool(QStringLiteral("pactl"),
+                {"load-module", "module-null-sink", "sink_name=roustabell_null",
+                 "sink_properties=device.description=RoustabellNull"},
+                &ok);
+        QVERIFY(ok);
+        runTool(QStringLiteral("pactl"), {"set-default-sink", "roustabell_null"}, &ok);
+        QVERIFY(ok);
+        m_sinkRemoved = false;
+        QString why;
+        QVERIFY2(m_recording.begin(&why), qPrintable(why));
+        const qint64 start = m_recording.mark();
+        m_recording.wait(3000);
+        const qint64 end = m_recording.mark();
+        sound.stop();
+        const Heard heard = m_recording.heard();
+        const std::optional<qint64> back = heard.firstSound(start);
+        QVERIFY2(back.has_value(), "the loop stayed silent on the device that came back");
+        QCOMPARE(heard.audibleShare(*back, end), 1.0);
+        QVERIFY(msOf(end - *back) > 1500);
+        QVERIFY(std::abs(heard.toneFrequency(*back, end) - 700) < 21);
+        QVERIFY(sound.restartCount() >= 1);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--no-server-child") == 0)
+        return noServerChild(QString::fromLocal8Bit(argv[2]));
+    tst_Sound test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_sound.moc"
