@@ -1,4 +1,6 @@
 #include "app/frmmain.h"
+#include "platform/configlocation.h"
+#include "platform/logindinhibitor.h"
 #include "platform/qtsoundservice.h"
 #include "platform/systemservices.h"
 #include "platform/windowsystem.h"
@@ -22,10 +24,12 @@ int main(int argc, char *argv[])
     LinuxRegistryLookup registry;
     FixedStartRandom random;
     ProcessControl control(sound);
-    NoSleepInhibitor inhibitor;
+    LogindSleepInhibitor inhibitor;
     const QString directory = programDirectory();
-    Services services{clock,  sound,   messages,  fileDialog, launcher, registry,
-                      random, control, inhibitor, directory,  directory};
+    // Installed in a folder it cannot write, the program keeps its file per user.
+    const QString configDirectory = chooseConfigDirectory(directory);
+    Services services{clock,  sound,   messages,  fileDialog, launcher,       registry,
+                      random, control, inhibitor, directory,  configDirectory};
 
     frmMain window(services);
     // Logging out asks the same question as closing the window.

@@ -69,7 +69,7 @@ private:
     SoundService &m_sound;
 };
 
-// Stand-in until the login manager's lock is wired in.
+// For tests and machines without a login manager.
 class NoSleepInhibitor : public SleepInhibitor
 {
 public:

@@ -11,7 +11,8 @@ build_packages=(
 )
 test_packages=(
   xvfb xauth openbox pulseaudio pulseaudio-utils x11-utils xdotool imagemagick
-  clang-14 libclang-rt-14-dev python3
+  clang-14 libclang-rt-14-dev python3 python3-dbusmock dbus-daemon
+  desktop-file-utils appstream dpkg-dev libx11-dev
 )
 
 packages=("${build_packages[@]}")

@@ -15,6 +15,6 @@ trap cleanup EXIT
 eval "$(bash scripts/desktop.sh start)"
 eval "$(bash scripts/sound-server.sh start)"
 # With a sound server running, a sound test that cannot reach it is a failure.
-export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1
+export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
 
 ctest --test-dir "$build" --output-on-failure --timeout 600

@@ -1,0 +1,728 @@
+// Desktop integration: where the configuration lives, and the login manager's
+// sleep lock, against a stand-in login manager on a private system bus.
+
+#include "config/configstore.h"
+#include "platform/configlocation.h"
+#include "platform/logindinhibitor.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kLogin1 = "org.freedesktop.login1";
+constexpr auto kLogin1Path = "/org/freedesktop/login1";
+constexpr auto kManager = "org.freedesktop.login1.Manager";
+constexpr auto kMockInterface = "org.freedesktop.DBus.Mock";
+// hold() may take a few milliseconds to queue its call; a login manager that
+// takes seconds to answer must not show up here.
+constexpr qint64 kMaxHoldMs = 250;
+
+// A login manager stand-in for what the stock template cannot do: answer late
+// or refuse, per reason.
+constexpr auto kSteeredTemplate = R"PY('''A login manager stand-in whose answers the test steers.
+
+Parameters: "delays" maps a reason to milliseconds before its lock is handed
+out; "refused" lists reasons whose Inhibit is refused. Granted locks are
+listed by ListInhibitors until every copy of their descriptor is closed.
+'''
+import os
+
+import dbus
+from gi.repository import GLib
+
+BUS_NAME = 'org.freedesktop.login1'
+MAIN_OBJ = '/org/freedesktop/login1'
+MAIN_IFACE = 'org.freedesktop.login1.Manager'
+SYSTEM_BUS = True
+
+HELD = []
+PARAMETERS = {}
+
+
+def load(mock, parameters):
+    PARAMETERS.update(parameters)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='h',
+                     async_callbacks=('reply', 'error'))
+def Inhibit(self, what, who, why, mode, reply, error):
+    if why in PARAMETERS.get('refused', []):
+        error(dbus.exceptions.DBusException('Permission denied',
+                                            name='org.freedesktop.DBus.Error.AccessDenied'))
+        return
+
+    def grant():
+        fd_r, fd_w = os.pipe()
+        entry = (str(what), str(who), str(why), str(mode))
+        HELD.append(entry)
+
+        def dropped(fd, cond):
+            os.close(fd)
+            HELD.remove(entry)
+            return False
+
+        GLib.unix_fd_add_full(GLib.PRIORITY_HIGH, fd_r, GLib.IO_HUP, dropped)
+        reply(dbus.types.UnixFd(fd_w))
+        os.close(fd_w)
+        return False
+
+    GLib.timeout_add(int(PARAMETERS.get('delays', {}).get(why, 0)), grant)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='', out_signature='a(ssssuu)')
+def ListInhibitors(self):
+    return [(w, o, y, m, dbus.UInt32(0), dbus.UInt32(0)) for (w, o, y, m) in HELD]
+)PY";
+
+struct Inhibitor
+{
+    QString what, who, why, mode;
+    bool operator==(const Inhibitor &) const = default;
+};
+
+// Found by QCOMPARE through argument lookup when a list element differs.
+char *toString(const Inhibitor &i)
+{
+    return qstrdup(
+        qPrintable(QStringLiteral("(%1, %2, \"%3\", %4)").arg(i.what, i.who, i.why, i.mode)));
+}
+
+Inhibitor ours(const QString &why)
+{
+    return {QStringLiteral("sleep"), QStringLiteral("ROUSTABELL"), why, QStringLiteral("block")};
+}
+
+enum class Folder {
+    WritableEmpty,
+    WritableWithFile,
+    ReadOnlyBitsWithFile,
+    ReadOnlyBitsEmpty,
+    Missing,
+    BelowRegularFile,
+    Proc,
+    EmptyPath,
+};
+
+} // namespace
+
+class tst_Desktop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+
+    void configDirectory_data();
+    void configDirectory();
+
+    void holdTakesLock_data();
+    void holdTakesLock();
+    void releaseDropsLock();
+    void holdRenews_data();
+    void holdRenews();
+    void destructorReleases();
+    void answerAfterReleaseIsDropped();
+    void holdDoesNotWaitForAnswer();
+    void olderAnswerIsDropped();
+    void refusedRenewalKeepsLock();
+    void unavailableIsSilent_data();
+    void unavailableIsSilent();
+
+private:
+    bool busReady();
+    bool startMock(const QStringList &arguments);
+    void stopMock();
+    bool startSteeredMock(const QByteArray &parametersJson);
+    QList<Inhibitor> heldInhibitors();
+    QList<Inhibitor> loggedInhibitCalls();
+
+    QTemporaryDir m_busDir;
+    QProcess m_bus;
+    QString m_busAddress;
+    QString m_busProblem;
+    QString m_python;
+    std::unique_ptr<QProcess> m_mock;
+};
+
+void tst_Desktop::initTestCase()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("roustabell"));
+    QCoreApplication::setOrganizationName(QString());
+    QVERIFY(m_busDir.isValid());
+
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    // The python on the search path may be a private one without the system's modules.
+    for (const QString &candidate : {QStandardPaths::findExecutable(QStringLiteral("python3")),
+                                     QStringLiteral("/usr/bin/python3")}) {
+        if (candidate.isEmpty())
+            continue;
+        QProcess probe;
+        probe.start(candidate, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+        if (probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0) {
+            m_python = candidate;
+            break;
+        }
+    }
+    if (daemon.isEmpty()) {
+        m_busProblem = QStringLiteral("dbus-daemon not found (Debian package dbus-daemon)");
+        return;
+    }
+    if (m_python.isEmpty()) {
+        m_busProblem =
+            QStringLiteral("python3 with dbusmock not found (Debian package python3-dbusmock)");
+        return;
+    }
+
+    const QString config = m_busDir.filePath(QStringLiteral("bus.conf"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(
+        QStringLiteral(
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig>\n"
+            "  <type>session</type>\n"
+            "  <listen>unix:dir=%1</listen>\n"
+            "  <auth>EXTERNAL</auth>\n"
+            "  <policy context=\"default\">\n"
+            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+            "    <allow eavesdrop=\"true\"/>\n"
+            "    <allow own=\"*\"/>\n"
+            "  </policy>\n"
+            "</busconfig>\n")
+            .arg(m_busDir.path())
+            .toUtf8());
+    file.close();
+
+    m_bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                         QStringLiteral("--print-address=1")});
+    QVERIFY2(m_bus.waitForStarted(10000), qPrintable(m_bus.errorString()));
+    QDeadlineTimer deadline(10000);
+    while (!m_bus.canReadLine() && !deadline.hasExpired())
+        m_bus.waitForReadyRead(100);
+    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
+    QVERIFY2(!m_busAddress.isEmpty(), "the private bus printed no address");
+
+    // Before anything asks for the system bus: from here on it is the private one.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_busAddress.toUtf8());
+    QDBusConnection observer =
+        QDBusConnection::connectToBus(m_busAddress, QStringLiteral("observer"));
+    QVERIFY2(observer.isConnected(), qPrintable(observer.lastError().message()));
+}
+
+void tst_Desktop::cleanup()
+{
+    stopMock();
+}
+
+void tst_Desktop::cleanupTestCase()
+{
+    stopMock();
+    QDBusConnection::disconnectFromBus(QStringLiteral("observer"));
+    if (m_bus.state() != QProcess::NotRunning) {
+        m_bus.terminate();
+        if (!m_bus.waitForFinished(5000))
+            m_bus.kill();
+        m_bus.waitForFinished(5000);
+    }
+}
+
+bool tst_Desktop::busReady()
+{
+    if (m_busProblem.isEmpty())
+        return true;
+    if (qEnvironmentVariableIsSet("ROUSTABELL_REQUIRE_DBUS")) {
+        QTest::qFail(qPrintable(m_busProblem), __FILE__, __LINE__);
+        return false;
+    }
+    QTest::qSkip(qPrintable(m_busProblem), __FILE__, __LINE__);
+    return false;
+}
+
+bool tst_Desktop::startMock(const QStringList &arguments)
+{
+    stopMock();
+    m_mock = std::make_unique<QProcess>();
+    m_mock->setStandardOutputFile(QProcess::nullDevice());
+    m_mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock->start(m_python,
+                  QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + arguments);
+    if (!m_mock->waitForStarted(10000))
+        return false;
+    QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
+    QDeadlineTimer deadline(20000);
+    while (!bus->isServiceRegistered(QString::fromLatin1(kLogin1))) {
+        if (deadline.hasExpired() || m_mock->state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+void tst_Desktop::stopMock()
+{
+    if (!m_mock)
+        return;
+    m_mock->terminate();
+    if (!m_mock->waitForFinished(5000))
+        m_mock->kill();
+    m_mock->waitForFinished(5000);
+    m_mock.reset();
+    QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
+    QDeadlineTimer deadline(5000);
+    while (bus && bus->isServiceRegistered(QString::fromLatin1(kLogin1)) && !deadline.hasExpired())
+        QTest::qWait(20);
+}
+
+bool tst_Desktop::startSteeredMock(const QByteArray &parametersJson)
+{
+    const QString path = m_busDir.filePath(QStringLiteral("steered_logind.py"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(kSteeredTemplate) < 0)
+        return false;
+    file.close();
+    return startMock({QStringLiteral("--template"), path, QStringLiteral("--parameters"),
+                      QString::fromUtf8(parametersJson)});
+}
+
+// What the stand-in login manager holds right now: an entry goes away only
+// when every copy of its file descriptor has been closed.
+QList<Inhibitor> tst_Desktop::heldInhibitors()
+{
+    const QDBusMessage reply =
+        QDBusConnection(QStringLiteral("observer"))
+            .call(QDBusMessage::createMethodCall(
+                QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
+                QString::fromLatin1(kManager), QStringLiteral("ListInhibitors")));
+    QList<Inhibitor> result;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
+        return result;
+    }
+    const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        Inhibitor entry;
+        uint uid = 0;
+        uint pid = 0;
+        list.beginStructure();
+        list >> entry.what >> entry.who >> entry.why >> entry.mode >> uid >> pid;
+        list.endStructure();
+        result.append(entry);
+    }
+    list.endArray();
+    return result;
+}
+
+// Every Inhibit call the stand-in has received, granted or not.
+QList<Inhibitor> tst_Desktop::loggedInhibitCalls()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
+        QString::fromLatin1(kMockInterface), QStringLiteral("GetMethodCalls"));
+    call << QStringLiteral("Inhibit");
+    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(call);
+    QList<Inhibitor> result;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
+        return result;
+    }
+    const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        qulonglong when = 0;
+        QVariantList args;
+        list.beginStructure();
+        list >> when >> args;
+        list.endStructure();
+        Inhibitor entry;
+        if (args.size() == 4)
+            entry = {args[0].toString(), args[1].toString(), args[2].toString(),
+                     args[3].toString()};
+        result.append(entry);
+    }
+    list.endArray();
+    return result;
+}
+
+void tst_Desktop::configDirectory_data()
+{
+    QTest::addColumn<Folder>("folder");
+    QTest::addColumn<bool>("probeRefuses");
+    QTest::addColumn<bool>("programDirectoryChosen");
+
+    // Root writes through permission bits, so there the probe must find the
+    // folder writable; only an attempt tells.
+    const bool root = ::geteuid() == 0;
+    QTest::newRow("writable, empty") << Folder::WritableEmpty << false << true;
+    QTest::newRow("writable, holds the file") << Folder::WritableWithFile << false << true;
+    QTest::newRow("read-only bits, holds the file")
+        << Folder::ReadOnlyBitsWithFile << false << true;
+    QTest::newRow("read-only bits, empty") << Folder::ReadOnlyBitsEmpty << false << root;
+    QTest::newRow("missing") << Folder::Missing << false << false;
+    QTest::newRow("below a regular file") << Folder::BelowRegularFile << false << false;
+    // procfs refuses new files even to root.
+    QTest::newRow("/proc") << Folder::Proc << false << false;
+    QTest::newRow("empty path") << Folder::EmptyPath << false << false;
+    // What no folder root can be kept out of would show: the file wins over
+    // an unwritable folder, and without it the user's folder is taken.
+    QTest::newRow("unwritable, holds the file") << Folder::WritableWithFile << true << true;
+    QTest::newRow("unwritable, empty") << Folder::WritableEmpty << true << false;
+}
+
+void tst_Desktop::configDirectory()
+{
+    QFETCH(Folder, folder);
+    QFETCH(bool, probeRefuses);
+    QFETCH(bool, programDirectoryChosen);
+
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString configHome = work.filePath(QStringLiteral("xdg-config"));
+    qputenv("XDG_CONFIG_HOME", configHome.toUtf8());
+    const QString fallback = configHome + QStringLiteral("/roustabell");
+    QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), fallback);
+
+    const QByteArray content = "<AlarmClockConfig />";
+    QString directory = work.filePath(QStringLiteral("program"));
+    bool readOnly = false;
+    bool holdsFile = false;
+    switch (folder) {
+    case Folder::WritableEmpty:
+        QVERIFY(QDir().mkpath(directory));
+        break;
+    case Folder::WritableWithFile:
+    case Folder::ReadOnlyBitsWithFile:
+        holdsFile = true;
+        readOnly = folder == Folder::ReadOnlyBitsWithFile;
+        break;
+    case Folder::ReadOnlyBitsEmpty:
+        readOnly = true;
+        QVERIFY(QDir().mkpath(directory));
+        break;
+    case Folder::Missing:
+        break;
+    case Folder::BelowRegularFile: {
+        QFile blocker(work.filePath(QStringLiteral("file")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        directory = blocker.fileName() + QStringLiteral("/program");
+        break;
+    }
+    case Folder::Proc:
+        directory = QStringLiteral("/proc");
+        break;
+    case Folder::EmptyPath:
+        directory.clear();
+        break;
+    }
+    if (holdsFile) {
+        QVERIFY(QDir().mkpath(directory));
+        QFile config(QDir(directory).filePath(QString::fromLatin1(configstore::kFileName)));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        QCOMPARE(config.write(content), content.size());
+    }
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QStringList before =
+        directory.isEmpty()
+            ? QStringList()
+            : QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+
+    QStringList probed;
+    const QString chosen = probeRefuses ? chooseConfigDirectory(directory,
+                                                                [&probed](const QString &where) {
+                                                                    probed << where;
+                                                                    return false;
+                                                                })
+                                        : chooseConfigDirectory(directory);
+    if (probeRefuses)
+        QCOMPARE(probed, holdsFile ? QStringList() : QStringList{directory});
+
+    if (readOnly)
+        QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ExeOwner);
+    if (programDirectoryChosen) {
+        QCOMPARE(chosen, directory);
+        QVERIFY2(!QFileInfo::exists(fallback), "the fallback folder was created needlessly");
+    } else {
+        QCOMPARE(chosen, fallback);
+        QVERIFY2(QFileInfo(fallback).isDir(), "the fallback folder was not created");
+        QVERIFY(canCreateFilesIn(fallback));
+    }
+    // The probe leaves nothing behind, creates nothing that was missing, and
+    // does not touch an existing file.
+    if (!directory.isEmpty()) {
+        QCOMPARE(QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System), before);
+        if (folder == Folder::Missing)
+            QVERIFY(!QFileInfo::exists(directory));
+    }
+    if (holdsFile) {
+        QFile config(QDir(directory).filePath(QString::fromLatin1(configstore::kFileName)));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QCOMPARE(config.readAll(), content);
+    }
+}
+
+void tst_Desktop::holdTakesLock_data()
+{
+    QTest::addColumn<QString>("why");
+    QTest::newRow("plain") << QStringLiteral("Alarm is set for 07:30");
+    QTest::newRow("non-ASCII") << QStringLiteral("Wecker für 07:30 \u23F0 \u00E9t\u00E9");
+    QTest::newRow("empty reason") << QString();
+}
+
+void tst_Desktop::holdTakesLock()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, why);
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>());
+
+    LogindSleepInhibitor inhibitor;
+    QVERIFY(!inhibitor.isHeld());
+    inhibitor.hold(why);
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(why)});
+    // Held means held: the lock stays while nothing changes.
+    QTest::qWait(300);
+    QVERIFY(inhibitor.isHeld());
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(why)});
+}
+
+void tst_Desktop::releaseDropsLock()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+
+    LogindSleepInhibitor inhibitor;
+    inhibitor.release();
+    QVERIFY(!inhibitor.isHeld());
+    inhibitor.hold(QStringLiteral("armed"));
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("armed"))});
+
+    inhibitor.release();
+    QVERIFY(!inhibitor.isHeld());
+    QTRY_COMPARE_WITH_TIMEOUT(heldInhibitors(), QList<Inhibitor>(), 10000);
+    inhibitor.release();
+    QVERIFY(!inhibitor.isHeld());
+
+    // Taken again after a release.
+    inhibitor.hold(QStringLiteral("armed again"));
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("armed again"))});
+}
+
+void tst_Desktop::holdRenews_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::newRow("armed, then sounding")
+        << QStringLiteral("Alarm is set") << QStringLiteral("Alarm is sounding");
+    QTest::newRow("same reason again")
+        << QStringLiteral("Alarm is set") << QStringLiteral("Alarm is set");
+}
+
+void tst_Desktop::holdRenews()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+
+    LogindSleepInhibitor inhibitor;
+    inhibitor.hold(first);
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(first)});
+
+    inhibitor.hold(second);
+    // The old lock stays until the new one is in hand: at no moment is the
+    // machine free to sleep.
+    QVERIFY(inhibitor.isHeld());
+    QDeadlineTimer deadline(10000);
+    QList<Inhibitor> held = heldInhibitors();
+    while (held != QList<Inhibitor>{ours(second)} && !deadline.hasExpired()) {
+        QVERIFY2(!held.isEmpty(), "no lock was held while renewing");
+        QVERIFY(inhibitor.isHeld());
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        held = heldInhibitors();
+    }
+    QCOMPARE(held, QList<Inhibitor>{ours(second)});
+    QVERIFY(inhibitor.isHeld());
+}
+
+void tst_Desktop::destructorReleases()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    {
+        LogindSleepInhibitor inhibitor;
+        inhibitor.hold(QStringLiteral("sounding"));
+        QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+        QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("sounding"))});
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(heldInhibitors(), QList<Inhibitor>(), 10000);
+}
+
+void tst_Desktop::answerAfterReleaseIsDropped()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+
+    LogindSleepInhibitor inhibitor;
+    // No answer can arrive before the event loop runs, so the first lock comes
+    // back after it was no longer wanted, and the second after the third request.
+    inhibitor.hold(QStringLiteral("dropped"));
+    inhibitor.release();
+    inhibitor.hold(QStringLiteral("superseded"));
+    inhibitor.hold(QStringLiteral("kept"));
+    QVERIFY(!inhibitor.isHeld());
+    // Answers come back in order on one connection: once the last is held,
+    // the others have arrived too and must have been closed.
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("kept"))},
+                              10000);
+    QTest::qWait(300);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("kept"))});
+
+    inhibitor.hold(QStringLiteral("never held"));
+    inhibitor.release();
+    QTRY_COMPARE_WITH_TIMEOUT(heldInhibitors(), QList<Inhibitor>(), 10000);
+    QTest::qWait(300);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>());
+    QVERIFY(!inhibitor.isHeld());
+}
+
+void tst_Desktop::holdDoesNotWaitForAnswer()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startSteeredMock(R"({"delays": {"slow": 2000}})"));
+
+    LogindSleepInhibitor inhibitor;
+    QElapsedTimer timer;
+    timer.start();
+    inhibitor.hold(QStringLiteral("slow"));
+    QVERIFY2(timer.elapsed() < kMaxHoldMs, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!inhibitor.isHeld());
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 15000);
+    QVERIFY2(timer.elapsed() >= 1900, "held before the login manager answered");
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("slow"))});
+}
+
+void tst_Desktop::olderAnswerIsDropped()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startSteeredMock(R"({"delays": {"armed": 1500}})"));
+
+    LogindSleepInhibitor inhibitor;
+    inhibitor.hold(QStringLiteral("armed"));
+    inhibitor.hold(QStringLiteral("sounding"));
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("sounding"))});
+    // The late answer to the earlier request arrives, is granted by the
+    // manager, and must be given back at once.
+    QTRY_COMPARE_WITH_TIMEOUT(loggedInhibitCalls().size(), qsizetype(2), 10000);
+    QTest::qWait(2000);
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("sounding"))});
+    QVERIFY(inhibitor.isHeld());
+}
+
+void tst_Desktop::refusedRenewalKeepsLock()
+{
+    if (!busReady())
+        return;
+    QVERIFY(startSteeredMock(R"({"refused": ["sounding"]})"));
+
+    LogindSleepInhibitor inhibitor;
+    inhibitor.hold(QStringLiteral("armed"));
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    inhibitor.hold(QStringLiteral("sounding"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        loggedInhibitCalls(),
+        (QList<Inhibitor>{ours(QStringLiteral("armed")), ours(QStringLiteral("sounding"))}), 10000);
+    // A refusal leaves the machine as awake as it was.
+    QTest::qWait(500);
+    QVERIFY(inhibitor.isHeld());
+    QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("armed"))});
+    inhibitor.release();
+    QTRY_COMPARE_WITH_TIMEOUT(heldInhibitors(), QList<Inhibitor>(), 10000);
+}
+
+void tst_Desktop::unavailableIsSilent_data()
+{
+    QTest::addColumn<QString>("manager");
+    QTest::newRow("no login manager on the bus") << QStringLiteral("none");
+    QTest::newRow("login manager refuses") << QStringLiteral("refuses");
+    QTest::newRow("no bus at all") << QStringLiteral("no bus");
+}
+
+void tst_Desktop::unavailableIsSilent()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, manager);
+
+    std::unique_ptr<LogindSleepInhibitor> inhibitor;
+    if (manager == QLatin1String("no bus")) {
+        const QString address =
+            QStringLiteral("unix:path=") + m_busDir.filePath(QStringLiteral("no-such-socket"));
+        const QDBusConnection none = QDBusConnection::connectToBus(address, QStringLiteral("none"));
+        QVERIFY(!none.isConnected());
+        inhibitor = std::make_unique<LogindSleepInhibitor>(none);
+    } else {
+        if (manager == QLatin1String("refuses"))
+            QVERIFY(startSteeredMock(R"({"refused": ["Alarm is set", "Alarm is sounding"]})"));
+        inhibitor = std::make_unique<LogindSleepInhibitor>();
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    inhibitor->hold(QStringLiteral("Alarm is set"));
+    QVERIFY2(timer.elapsed() < kMaxHoldMs, qPrintable(QString::number(timer.elapsed())));
+    if (manager == QLatin1String("refuses")) {
+        // Asked, and refused.
+        QTRY_COMPARE_WITH_TIMEOUT(loggedInhibitCalls(),
+                                  QList<Inhibitor>{ours(QStringLiteral("Alarm is set"))}, 10000);
+    }
+    QTest::qWait(500);
+    QVERIFY(!inhibitor->isHeld());
+    inhibitor->hold(QStringLiteral("Alarm is sounding"));
+    QTest::qWait(500);
+    QVERIFY(!inhibitor->isHeld());
+    inhibitor->release();
+    QVERIFY(!inhibitor->isHeld());
+    if (manager == QLatin1String("refuses"))
+        QCOMPARE(heldInhibitors(), QList<Inhibitor>());
+    inhibitor.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+QTEST_GUILESS_MAIN(tst_Desktop)
+#include "tst_desktop.moc"
