@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a configured build folder and checks it: the
+# control fields, the files it holds, the desktop entry and AppStream data as
+# validators see them, and a start of the unpacked program on a private X
+# server, whose main window must appear.
+#   scripts/package-check.sh <build-dir>
+# Exits non-zero on the first broken step or, for the checks of the package's
+# contents, after listing every missing or wrong entry.
+set -euo pipefail
+
+[ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+
+app_id=org.example.roustabell
+title="Quillon's Clamorific Alarm Clock Thingy"
+icon_sizes=(16 22 24 32 48 64 128 256)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/roustabell-package-check.XXXXXX")
+app_pid=
+cleanup() {
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  ROUSTABELL_DESKTOP_DIR="$work/desktop" bash "$source_dir/scripts/desktop.sh" stop >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+step() { echo "== $*"; }
+
+for tool in cpack dpkg-deb desktop-file-validate appstreamcli xdotool Xvfb; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool not found" >&2; exit 1; }
+done
+
+step "building the package"
+cmake --build "$build" --target roustabell roustabell_icons
+rm -f "$build"/roustabell_*.deb
+(cd "$build" && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; echo "FAIL: cpack" >&2; exit 1; }
+debs=("$build"/roustabell_*.deb)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: cpack made no single roustabell_*.deb" >&2; exit 1; }
+deb=${debs[0]}
+echo "$deb"
+
+step "control fields"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = roustabell ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = 1.0.1 ] || fail "Version is '$(field Version)'"
+[ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+depends=$(field Depends)
+echo "Depends: $depends"
+echo "Recommends: $(field Recommends)"
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6dbus6 libqt6svg6 \
+  fonts-liberation2; do
+  grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package"
+done
+
+step "package contents"
+dpkg-deb -c "$deb" >"$work/contents"
+# Each wanted entry as dpkg-deb lists it: permissions, then path (and link target).
+expect() {
+  local mode=$1 path=$2
+  grep -Eq "^$mode .* \./${path//./\\.}( -> .*)?$" "$work/contents" || fail "package lacks $path ($mode)"
+}
+expect '-rwxr-xr-x' 'usr/lib/roustabell/roustabell'
+expect '-rw-r--r--' 'usr/lib/roustabell/roustabell.wav'
+expect '-rw-r--r--' 'usr/lib/roustabell/WRONG!.WAV'
+grep -Eq '^l.* \./usr/bin/roustabell -> \.\./lib/roustabell/roustabell$' "$work/contents" ||
+  fail "package lacks the relative link usr/bin/roustabell -> ../lib/roustabell/roustabell"
+expect '-rw-r--r--' "usr/share/applications/$app_id.desktop"
+expect '-rw-r--r--' "usr/share/metainfo/$app_id.metainfo.xml"
+expect '-rw-r--r--' 'usr/share/doc/roustabell/copyright'
+expect '-rw-r--r--' 'usr/share/icons/hicolor/scalable/apps/roustabell.svg'
+for size in "${icon_sizes[@]}"; do
+  expect '-rw-r--r--' "usr/share/icons/hicolor/${size}x${size}/apps/roustabell.png"
+done
+if grep -Eq '\./usr/(include|lib/cmake)|tst_|rendericon' "$work/contents"; then
+  fail "package holds build or test files: $(grep -E '\./usr/(include|lib/cmake)|tst_|rendericon' "$work/contents")"
+fi
+
+step "unpacking into a scratch root"
+root="$work/root"
+dpkg -x "$deb" "$root"
+[ "$(readlink -f "$root/usr/bin/roustabell")" = "$root/usr/lib/roustabell/roustabell" ] ||
+  fail "usr/bin/roustabell does not lead to usr/lib/roustabell/roustabell"
+cmp -s "$root/usr/lib/roustabell/roustabell.wav" "$source_dir/resources/sounds/roustabell.wav" ||
+  fail "installed roustabell.wav differs from resources/sounds/roustabell.wav"
+cmp -s "$root/usr/lib/roustabell/WRONG!.WAV" "$source_dir/resources/sounds/WRONG!.WAV" ||
+  fail "installed WRONG!.WAV differs from resources/sounds/WRONG!.WAV"
+cmp -s "$root/usr/share/icons/hicolor/scalable/apps/roustabell.svg" "$source_dir/resources/icons/alarmclock.svg" ||
+  fail "installed roustabell.svg differs from resources/icons/alarmclock.svg"
+# A PNG's width and height are the big-endian words at bytes 16 and 20.
+png_size() {
+  local bytes
+  bytes=($(od -An -tu1 -j16 -N8 "$1"))
+  echo "$(((bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]))x$(((bytes[4] << 24) | (bytes[5] << 16) | (bytes[6] << 8) | bytes[7]))"
+}
+for size in "${icon_sizes[@]}"; do
+  png="$root/usr/share/icons/hicolor/${size}x${size}/apps/roustabell.png"
+  [ -f "$png" ] || continue
+  [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || { fail "$png is no PNG"; continue; }
+  [ "$(png_size "$png")" = "${size}x${size}" ] || fail "$png is $(png_size "$png"), not ${size}x${size}"
+done
+if ldd "$root/usr/lib/roustabell/roustabell" | grep -q 'not found'; then
+  fail "unresolved libraries: $(ldd "$root/usr/lib/roustabell/roustabell" | grep 'not found')"
+fi
+
+step "desktop-file-validate"
+desktop="$root/usr/share/applications/$app_id.desktop"
+# Its hints (say, a category without a main category) count as failures too.
+if ! verdict=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$verdict" ]; then
+  fail "desktop-file-validate: ${verdict:-rejected $app_id.desktop}"
+fi
+grep -qx 'Exec=roustabell' "$desktop" || fail "desktop entry does not run roustabell"
+grep -qx 'Icon=roustabell' "$desktop" || fail "desktop entry does not name the roustabell icon"
+
+step "appstreamcli validate"
+metainfo="$root/usr/share/metainfo/$app_id.metainfo.xml"
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects $app_id.metainfo.xml"
+grep -q "<id>$app_id</id>" "$metainfo" || fail "metainfo id is not $app_id"
+grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+  fail "metainfo does not launch $app_id.desktop"
+grep -q '<release version="1.0.1"' "$metainfo" || fail "metainfo has no release 1.0.1"
+
+if [ "$failures" -ne 0 ]; then
+  echo "package-check: $failures failure(s)" >&2
+  exit 1
+fi
+
+step "starting the unpacked program on a private desktop"
+eval "$(ROUSTABELL_DESKTOP_DIR="$work/desktop" bash "$source_dir/scripts/desktop.sh" start)"
+mkdir -p "$work/home"
+# Started through the link, as a person would; its settings stay in the scratch root.
+HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" QT_QPA_PLATFORM=xcb \
+  "$root/usr/bin/roustabell" >"$work/app.log" 2>&1 &
+app_pid=$!
+if ! window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1) || [ -z "$window" ]; then
+  cat "$work/app.log" >&2
+  echo "FAIL: the main window did not appear within 30 s" >&2
+  exit 1
+fi
+kill -0 "$app_pid" 2>/dev/null || { cat "$work/app.log" >&2; echo "FAIL: the program ended" >&2; exit 1; }
+[ "$(xdotool getwindowpid "$window" 2>/dev/null || true)" = "$app_pid" ] ||
+  fail "the window found does not belong to the started program"
+echo "window $window: $(xdotool getwindowname "$window")"
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
+if [ "$failures" -ne 0 ]; then
+  echo "package-check: $failures failure(s)" >&2
+  exit 1
+fi
+echo "package-check: all checks passed"
