@@ -24,7 +24,7 @@ file(MAKE_DIRECTORY ${_rb_out}/bin)
 file(CREATE_LINK ../${ROUSTABELL_PRIVATE_DIR}/roustabell ${_rb_out}/bin/roustabell SYMBOLIC)
 install(FILES ${_rb_out}/bin/roustabell DESTINATION bin)
 
-install(FILES ${_rb_dist}/linux/${ROUSTABELL_APP_ID}.desktop DESTINATION share/applications)
+install(FILES ${_rb_dist}/linux/roustabell.desktop DESTINATION share/applications)
 install(FILES ${_rb_dist}/linux/${ROUSTABELL_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/roustabell RENAME copyright)
 

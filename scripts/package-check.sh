@@ -13,6 +13,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 
 app_id=org.example.roustabell
+# The desktop entry keeps the name the program gives itself (setDesktopFileName).
 title="Quillon's Clamorific Alarm Clock Thingy"
 icon_sizes=(16 22 24 32 48 64 128 256)
 
@@ -62,6 +63,11 @@ for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6dbu
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package"
 done
 
+step "installability (apt-get --simulate)"
+# Resolves the dependencies against this machine's package lists without
+# touching the system.
+apt-get install --simulate -qq "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get cannot install $deb"; }
+
 step "package contents"
 dpkg-deb -c "$deb" >"$work/contents"
 # Each wanted entry as dpkg-deb lists it: permissions, then path (and link target).
@@ -74,7 +80,7 @@ expect '-rw-r--r--' 'usr/lib/roustabell/roustabell.wav'
 expect '-rw-r--r--' 'usr/lib/roustabell/WRONG!.WAV'
 grep -Eq '^l.* \./usr/bin/roustabell -> \.\./lib/roustabell/roustabell$' "$work/contents" ||
   fail "package lacks the relative link usr/bin/roustabell -> ../lib/roustabell/roustabell"
-expect '-rw-r--r--' "usr/share/applications/$app_id.desktop"
+expect '-rw-r--r--' "usr/share/applications/roustabell.desktop"
 expect '-rw-r--r--' "usr/share/metainfo/$app_id.metainfo.xml"
 expect '-rw-r--r--' 'usr/share/doc/roustabell/copyright'
 expect '-rw-r--r--' 'usr/share/icons/hicolor/scalable/apps/roustabell.svg'
@@ -113,10 +119,10 @@ if ldd "$root/usr/lib/roustabell/roustabell" | grep -q 'not found'; then
 fi
 
 step "desktop-file-validate"
-desktop="$root/usr/share/applications/$app_id.desktop"
+desktop="$root/usr/share/applications/roustabell.desktop"
 # Its hints (say, a category without a main category) count as failures too.
 if ! verdict=$(desktop-file-validate "$desktop" 2>&1) || [ -n "$verdict" ]; then
-  fail "desktop-file-validate: ${verdict:-rejected $app_id.desktop}"
+  fail "desktop-file-validate: ${verdict:-rejected roustabell.desktop}"
 fi
 grep -qx 'Exec=roustabell' "$desktop" || fail "desktop entry does not run roustabell"
 grep -qx 'Icon=roustabell' "$desktop" || fail "desktop entry does not name the roustabell icon"
@@ -125,8 +131,8 @@ step "appstreamcli validate"
 metainfo="$root/usr/share/metainfo/$app_id.metainfo.xml"
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects $app_id.metainfo.xml"
 grep -q "<id>$app_id</id>" "$metainfo" || fail "metainfo id is not $app_id"
-grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
-  fail "metainfo does not launch $app_id.desktop"
+grep -q "<launchable type=\"desktop-id\">roustabell.desktop</launchable>" "$metainfo" ||
+  fail "metainfo does not launch roustabell.desktop"
 grep -q '<release version="1.0.1"' "$metainfo" || fail "metainfo has no release 1.0.1"
 
 if [ "$failures" -ne 0 ]; then
