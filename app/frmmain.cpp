@@ -69,7 +69,7 @@ frmMain::~frmMain() = default;
 void frmMain::buildWindow()
 {
     setWindowTitle(QStringLiteral("Quillon's Clamorific Alarm Clock Thingy"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/alarmclock.svg")));
+    setWindowIcon(drawnIcon(QStringLiteral("alarmclock")));
     setFont(defaultDialogFont());
 
     auto *client = new QWidget(this);

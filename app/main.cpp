@@ -1,12 +1,14 @@
 #include "app/frmmain.h"
 #include "platform/configlocation.h"
+#include "platform/lazysoundservice.h"
 #include "platform/logindinhibitor.h"
-#include "platform/qtsoundservice.h"
 #include "platform/systemservices.h"
 #include "platform/windowsystem.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QSessionManager>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
@@ -17,8 +19,22 @@ int main(int argc, char *argv[])
     QApplication::setFont(defaultDialogFont());
 
     SystemClock clock;
-    QtSoundService sound;
-    QtMessageBoxService messages;
+    QtMessageBoxService messagesService;
+    MessageBoxService &messages = messagesService;
+    QPointer<QWidget> mainWindow;
+    // Told later, not from inside the request: that may be the alarm's tick.
+    LazySoundService sound(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                               QString::fromLatin1(LazySoundService::kModuleFileName),
+                           [&messages, &mainWindow](const QString &reason) {
+                               qCritical("roustabell: no sound: %s", qPrintable(reason));
+                               QTimer::singleShot(0, [&messages, &mainWindow, reason] {
+                                   messages.show(mainWindow.data(),
+                                                 QStringLiteral("The sound system could not be "
+                                                                "loaded, so no alarm can be "
+                                                                "heard.\n\n") +
+                                                     reason);
+                               });
+                           });
     QtFileDialogService fileDialog;
     DesktopLauncher launcher;
     LinuxRegistryLookup registry;
@@ -32,6 +48,7 @@ int main(int argc, char *argv[])
                       random, control, inhibitor, directory,  configDirectory};
 
     frmMain window(services);
+    mainWindow = &window;
     // Logging out asks the same question as closing the window.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager &manager) {

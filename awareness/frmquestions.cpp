@@ -51,7 +51,7 @@ frmQuestions::frmQuestions(frmMain &main, QWidget *parent)
     : ControlBoxlessDialog(parent), m_main(main)
 {
     setWindowTitle(QStringLiteral("Define AwareTest Questions and Answers"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/questionmark.svg")));
+    setWindowIcon(drawnIcon(QStringLiteral("questionmark")));
     setFont(defaultDialogFont());
     setFixedSize(twips(7965), twips(3450));
 

@@ -110,6 +110,7 @@ make_program() {
     local dir=$1 count=$2
     mkdir -p "$dir"
     cp "$program" "$dir/roustabell"
+    cp "$(dirname "$program")/libroustabell-sound.so" "$dir/"
     cp "$(dirname "$program")/roustabell.wav" "$(dirname "$program")/WRONG!.WAV" "$dir/"
     {
         echo '<?xml version="1.0" encoding="UTF-8"?>'

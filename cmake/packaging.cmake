@@ -1,7 +1,8 @@
 # Install layout, desktop integration and the Debian package. Included by the
 # top-level CMakeLists.txt once the roustabell target exists.
 #
-#   <prefix>/lib/roustabell/roustabell        the program, with its two sounds
+#   <prefix>/lib/roustabell/roustabell        the program, with its sound module
+#   <prefix>/lib/roustabell/libroustabell-sound.so  and its two sounds
 #   <prefix>/lib/roustabell/roustabell.wav    beside it, where it looks for them
 #   <prefix>/lib/roustabell/WRONG!.WAV
 #   <prefix>/bin/roustabell -> ../lib/roustabell/roustabell
@@ -14,6 +15,7 @@ set(_rb_dist ${PROJECT_SOURCE_DIR}/dist)
 set(_rb_out ${PROJECT_BINARY_DIR}/dist)
 
 install(TARGETS roustabell RUNTIME DESTINATION ${ROUSTABELL_PRIVATE_DIR})
+install(TARGETS roustabell_soundmodule LIBRARY DESTINATION ${ROUSTABELL_PRIVATE_DIR})
 install(FILES
   ${PROJECT_SOURCE_DIR}/resources/sounds/roustabell.wav
   "${PROJECT_SOURCE_DIR}/resources/sounds/WRONG!.WAV"
@@ -32,9 +34,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/doc/roustabell REN
 install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/alarmclock.svg
   DESTINATION share/icons/hicolor/scalable/apps RENAME roustabell.svg)
 
-add_executable(roustabell_rendericon ${_rb_dist}/tools/rendericon.cpp)
-target_link_libraries(roustabell_rendericon PRIVATE Qt6::Gui Qt6::Svg)
-
 set(_rb_pngs)
 foreach(size ${ROUSTABELL_ICON_SIZES})
   list(APPEND _rb_pngs ${_rb_out}/icons/${size}x${size}/apps/roustabell.png)
@@ -42,7 +41,7 @@ endforeach()
 add_custom_command(
   OUTPUT ${_rb_pngs}
   COMMAND roustabell_rendericon ${PROJECT_SOURCE_DIR}/resources/icons/alarmclock.svg
-          ${_rb_out}/icons ${ROUSTABELL_ICON_SIZES}
+          ${_rb_out}/icons roustabell ${ROUSTABELL_ICON_SIZES}
   DEPENDS roustabell_rendericon ${PROJECT_SOURCE_DIR}/resources/icons/alarmclock.svg
   COMMENT "Rendering the application icon"
   VERBATIM)
@@ -71,12 +70,13 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://roustabell.example.org/)
-# Linked libraries come from dpkg-shlibdeps. Named here is what is only loaded
-# at run time: Qt's SVG icon plugins for the window icons, the dialog font the
-# layouts are measured in, and a PulseAudio-protocol sound server for
+# Linked libraries come from dpkg-shlibdeps, the sound module's included (Qt
+# Multimedia). Named here is what is only loaded at run time: the dialog font
+# the layouts are measured in, and a PulseAudio-protocol sound server for
 # QSoundEffect (libpulse0 itself comes with libqt6multimedia6). The xcb
-# platform plugin is part of libqt6gui6 on Debian 12.
+# platform plugin is part of libqt6gui6 on Debian 12; the window icons are
+# drawn at build time, so no SVG plugin is needed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4), fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 include(CPack)

@@ -1,6 +1,7 @@
 #include "platform/windowsystem.h"
 
 #include <QCloseEvent>
+#include <QDirIterator>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
@@ -11,6 +12,19 @@ QFont defaultDialogFont()
                       QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
     font.setPointSizeF(8.25);
     return font;
+}
+
+QIcon drawnIcon(const QString &name)
+{
+    QIcon icon;
+    QDirIterator sizes(QStringLiteral(":/icons"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (sizes.hasNext()) {
+        const QString file =
+            sizes.next() + QStringLiteral("/apps/") + name + QStringLiteral(".png");
+        if (QFile::exists(file))
+            icon.addFile(file);
+    }
+    return icon;
 }
 
 QFont arialFont(qreal pointSize, bool bold)

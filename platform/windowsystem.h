@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFont>
+#include <QIcon>
 #include <QRect>
 #include <QStringList>
 
@@ -21,6 +22,10 @@ inline QRect twipsRect(int left, int top, int width, int height)
 QFont defaultDialogFont();
 // A named face (Arial and friends) at a size, with a metric-compatible fallback.
 QFont arialFont(qreal pointSize, bool bold = false);
+
+// A window icon from the images drawn at build time, every size of them
+// (":/icons/<n>x<n>/apps/<name>.png").
+QIcon drawnIcon(const QString &name);
 
 // A drop-down list whose selection rules the handlers rely on: setting the
 // selection from code always runs Click (also to none, also to the same entry);

@@ -58,7 +58,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 echo "Depends: $depends"
 echo "Recommends: $(field Recommends)"
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6dbus6 libqt6svg6 \
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6dbus6 \
   fonts-liberation2; do
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package"
 done
@@ -76,6 +76,7 @@ expect() {
   grep -Eq "^$mode .* \./${path//./\\.}( -> .*)?$" "$work/contents" || fail "package lacks $path ($mode)"
 }
 expect '-rwxr-xr-x' 'usr/lib/roustabell/roustabell'
+expect '-rw-r--r--' 'usr/lib/roustabell/libroustabell-sound.so'
 expect '-rw-r--r--' 'usr/lib/roustabell/roustabell.wav'
 expect '-rw-r--r--' 'usr/lib/roustabell/WRONG!.WAV'
 grep -Eq '^l.* \./usr/bin/roustabell -> \.\./lib/roustabell/roustabell$' "$work/contents" ||
@@ -114,9 +115,11 @@ for size in "${icon_sizes[@]}"; do
   [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || { fail "$png is no PNG"; continue; }
   [ "$(png_size "$png")" = "${size}x${size}" ] || fail "$png is $(png_size "$png"), not ${size}x${size}"
 done
-if ldd "$root/usr/lib/roustabell/roustabell" | grep -q 'not found'; then
-  fail "unresolved libraries: $(ldd "$root/usr/lib/roustabell/roustabell" | grep 'not found')"
-fi
+for elf in roustabell libroustabell-sound.so; do
+  if ldd "$root/usr/lib/roustabell/$elf" | grep -q 'not found'; then
+    fail "unresolved libraries of $elf: $(ldd "$root/usr/lib/roustabell/$elf" | grep 'not found')"
+  fi
+done
 
 step "desktop-file-validate"
 desktop="$root/usr/share/applications/roustabell.desktop"

@@ -19,7 +19,7 @@ trap cleanup EXIT
 eval "$(bash scripts/desktop.sh start)"
 eval "$(bash scripts/sound-server.sh start)"
 
-cp "$build/roustabell" "$build/roustabell.wav" "$build/WRONG!.WAV" "$work/"
+cp "$build/roustabell" "$build/libroustabell-sound.so" "$build/roustabell.wav" "$build/WRONG!.WAV" "$work/"
 cat >"$work/AlarmClockConfig.xml" <<XML
 <AlarmClockConfig>
   <WakeyFileName>$work/roustabell.wav</WakeyFileName>

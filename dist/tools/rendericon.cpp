@@ -1,7 +1,8 @@
-// Renders the application's SVG icon to square PNGs for the hicolor theme, at
-// build time, so that no rendered image has to be kept in the repository.
-//   rendericon <input.svg> <output-root> <size>...
-// writes <output-root>/<size>x<size>/apps/roustabell.png for every size.
+// Renders an SVG icon to square PNGs, for the hicolor theme and the window
+// icons, at build time, so that no rendered image has to be kept in the
+// repository.
+//   rendericon <input.svg> <output-root> <name> <size>...
+// writes <output-root>/<size>x<size>/apps/<name>.png for every size.
 
 #include <QDir>
 #include <QGuiApplication>
@@ -18,8 +19,8 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 4) {
-        std::fprintf(stderr, "usage: rendericon <input.svg> <output-root> <size>...\n");
+    if (arguments.size() < 5) {
+        std::fprintf(stderr, "usage: rendericon <input.svg> <output-root> <name> <size>...\n");
         return 2;
     }
 
@@ -28,7 +29,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "rendericon: cannot read %s\n", qPrintable(arguments.at(1)));
         return 1;
     }
-    for (qsizetype i = 3; i < arguments.size(); ++i) {
+    for (qsizetype i = 4; i < arguments.size(); ++i) {
         bool ok = false;
         const int size = arguments.at(i).toInt(&ok);
         if (!ok || size <= 0 || size > 4096) {
@@ -47,7 +48,7 @@ int main(int argc, char *argv[])
         painter.end();
 
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(arguments.at(2)).arg(size);
-        const QString file = folder + QStringLiteral("/roustabell.png");
+        const QString file = folder + QLatin1Char('/') + arguments.at(3) + QStringLiteral(".png");
         if (!QDir().mkpath(folder) || !image.save(file, "PNG")) {
             std::fprintf(stderr, "rendericon: cannot write %s\n", qPrintable(file));
             return 1;

@@ -107,14 +107,14 @@ private Q_SLOTS:
             QSKIP(qPrintable(noSound));
         }
         QVERIFY(m_dir.isValid());
-        // A program directory of its own: the executable with its two sounds.
+        // A program directory of its own: the executable with its sound module
+        // and its two sounds.
         m_programDir = m_dir.filePath("program");
         QVERIFY(QDir().mkpath(m_programDir));
         const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
         QVERIFY(QFile::copy(executable.filePath(), QDir(m_programDir).filePath("roustabell")));
-        for (const char *sound : {"roustabell.wav", "WRONG!.WAV"})
-            QVERIFY(
-                QFile::copy(executable.dir().filePath(sound), QDir(m_programDir).filePath(sound)));
+        for (const char *file : {"libroustabell-sound.so", "roustabell.wav", "WRONG!.WAV"})
+            QVERIFY(QFile::copy(executable.dir().filePath(file), QDir(m_programDir).filePath(file)));
         QVERIFY(writeToneWav(m_dir.filePath("tone.wav"), kAlarmTone, 1.0));
         QString error;
         QVERIFY2(m_recorder.start(&error), qPrintable(error));

@@ -1,0 +1,15 @@
+// Entry points of the sound module that LazySoundService loads.
+#include "platform/qtsoundservice.h"
+
+extern "C" {
+
+Q_DECL_EXPORT SoundService *roustabell_create_sound_service()
+{
+    return new QtSoundService;
+}
+
+Q_DECL_EXPORT void roustabell_destroy_sound_service(SoundService *service)
+{
+    delete service;
+}
+}

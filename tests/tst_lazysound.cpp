@@ -1,0 +1,93 @@
+// The sound module is loaded on the first request for sound, never at start,
+// and a missing module is reported once instead of failing silently later.
+#include "platform/lazysoundservice.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <dlfcn.h>
+
+namespace {
+
+bool multimediaLoaded()
+{
+    // RTLD_NOLOAD only finds what is already in the process.
+    void *handle = dlopen("libQt6Multimedia.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr)
+        dlclose(handle);
+    return handle != nullptr;
+}
+
+} // namespace
+
+class tst_LazySound : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // First, while nothing has loaded the module into this process yet.
+    void nothingLoadedUntilSoundIsWanted()
+    {
+        QVERIFY2(!multimediaLoaded(), "the test itself must not link Qt Multimedia");
+        QStringList reasons;
+        LazySoundService sound(QStringLiteral(ROUSTABELL_SOUND_MODULE),
+                               [&](const QString &reason) { reasons << reason; });
+        sound.stop();
+        QVERIFY(!sound.isLoaded());
+        QVERIFY(!multimediaLoaded());
+
+        sound.prepare(QStringLiteral("/nonexistent/alarm.wav"));
+        QVERIFY(sound.isLoaded());
+        QVERIFY(multimediaLoaded());
+        sound.stop();
+        QVERIFY(reasons.isEmpty());
+    }
+
+    void unusableModuleIsReportedOnce_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<bool>("create");
+        QTest::newRow("missing") << QByteArray() << false;
+        QTest::newRow("not a library") << QByteArray("not an ELF file") << true;
+    }
+
+    void unusableModuleIsReportedOnce()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, create);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QString::fromLatin1(LazySoundService::kModuleFileName));
+        if (create) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(contents);
+        }
+        QStringList reasons;
+        LazySoundService sound(path, [&](const QString &reason) { reasons << reason; });
+        sound.prepare(QStringLiteral("/a.wav"));
+        sound.startLoop(QStringLiteral("/a.wav"));
+        sound.playOnce(QStringLiteral("/a.wav"));
+        sound.stop();
+        QVERIFY(!sound.isLoaded());
+        QCOMPARE(reasons.size(), 1);
+        QVERIFY2(!reasons.first().isEmpty(), "the reason must say what went wrong");
+    }
+
+    void libraryWithoutEntryPointsIsRefused()
+    {
+        // Any shared library that is not the module: the C library.
+        QStringList reasons;
+        LazySoundService sound(QStringLiteral("libc.so.6"),
+                               [&](const QString &reason) { reasons << reason; });
+        sound.startLoop(QStringLiteral("/a.wav"));
+        QVERIFY(!sound.isLoaded());
+        QCOMPARE(reasons.size(), 1);
+        QVERIFY2(reasons.first().contains(QStringLiteral("libc.so.6")),
+                 qPrintable(reasons.first()));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_LazySound)
+#include "tst_lazysound.moc"
