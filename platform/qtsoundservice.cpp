@@ -221,11 +221,11 @@ bool QtSoundService::isPrepared(const QString &path) const
 void QtSoundService::prepare(const QString &path)
 {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    // Only the loop: the alarm file is never played once, and a file that
+    // does not pass its header check is prepared as the ring it falls back to.
+    // Each loaded effect costs memory for as long as the alarm waits.
     bool fallback = false;
     keepPrepared(fileSource(path, true, &fallback), device);
-    keepPrepared(fileSource(path, false, &fallback), device);
-    // Should the file fail when it is due, the ring starts at once too.
-    keepPrepared(builtinSource(QString::fromLatin1(kRingPath), true), device);
 }
 
 void QtSoundService::startLoop(const QString &path)
