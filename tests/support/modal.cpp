@@ -40,8 +40,9 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
             modal->activateWindow();
             (void)QTest::qWaitForWindowActive(modal, 2000);
             step(modal);
-            // A step that leaves the window open must not hang the test.
-            QTimer::singleShot(timeoutMs, [state, modal] {
+            // A step that leaves the window open must not hang the test. Tied
+            // to the window: a later dialog may be built at the same address.
+            QTimer::singleShot(timeoutMs, modal, [state, modal] {
                 if (QApplication::activeModalWidget() == modal) {
                     state->timedOut = true;
                     forceCloseModals();
