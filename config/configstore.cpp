@@ -27,7 +27,9 @@ namespace {
 // (32,767 pairs are about 100,000 elements, without attributes).
 constexpr qsizetype kMaxTags = 1'000'000;
 constexpr qsizetype kMaxAttributesPerTag = 64;
+constexpr int kMaxKeptUnreadable = 100;
 
+const QString kRootElement = QStringLiteral("AlarmClockConfig");
 const QString kFileNameElement = QStringLiteral("WakeyFileName");
 const QString kTimeElement = QStringLiteral("WakeyTime");
 const QString kContainerElement = QStringLiteral("AwareTestQuestions");
@@ -159,7 +161,9 @@ std::u16string_view view(const QString &text)
 // file: empty without one; nullopt when it cannot be told for certain.
 std::optional<std::string_view> declaredEncoding(std::string_view bytes)
 {
-    if (!hasAt(bytes, 0, "<?xml"))
+    // Only blanks may follow the name: "<?xml-stylesheet ...?>" is an instruction,
+    // which the reader leaves alone and the store writes back.
+    if (!hasAt(bytes, 0, "<?xml") || bytes.size() < 6 || !isXmlSpace(QLatin1Char(bytes[5])))
         return std::string_view();
     const std::size_t end = findFrom(bytes, 0, "?>");
     if (end == bytes.npos)
@@ -547,10 +551,26 @@ void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &
     doc.tokens.insert(doc.tokens.erase(first, last), content.begin(), content.end());
 }
 
+// A root whose content a save replaces (a file that is one value or one
+// container) gets a new root around it first: whatever is appended would
+// otherwise add blanks to the value or be wiped by the next save. A load reads
+// the same from the wrapped document.
+void wrapOwnedRoot(Document &doc)
+{
+    const QString &name = doc.tokens[doc.root].text;
+    if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
+        return;
+    const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
+    doc.tokens.insert(end, {text(QStringLiteral("\n")), element(Kind::EndElement, kRootElement)});
+    const auto start = doc.tokens.begin() + std::ptrdiff_t(doc.root);
+    doc.tokens.insert(start, {element(Kind::StartElement, kRootElement), text(indentation(1))});
+}
+
 // New elements go on a line of their own, so that the closing tag of the root
 // stays on its own line too.
 void appendToRoot(Document &doc, std::vector<Token> subtree)
 {
+    wrapOwnedRoot(doc);
     std::size_t at = endOf(doc, doc.root);
     subtree.insert(subtree.begin(), text(indentation(1)));
     if (isFormatting(doc.tokens[at - 1]))
@@ -741,13 +761,19 @@ QByteArray serialize(const Document &doc)
     return out.toUtf8();
 }
 
-Document openForSave(const QString &path)
+// unreadable tells whether a file with content is there that could not be
+// read; the save then starts afresh and keeps that file aside.
+Document openForSave(const QString &path, bool *unreadable)
 {
     if (const std::optional<QByteArray> bytes = readCapped(path)) {
         DocumentBuilder builder(bytes->size());
-        if (readFile(*bytes, builder))
+        if (readFile(*bytes, builder)) {
+            *unreadable = false;
             return std::move(builder.doc);
+        }
     }
+    const QFileInfo info(path);
+    *unreadable = info.isFile() && info.size() > 0;
     DocumentBuilder fresh(0);
     parseText(QStringLiteral("<AlarmClockConfig />"), fresh);
     return std::move(fresh.doc);
@@ -767,10 +793,33 @@ bool writeAll(QSaveFile &file, const QByteArray &bytes)
     return true;
 }
 
-SaveResult write(const QString &path, const Document &doc)
+// A file that could not be read may still hold a person's questions (one bad
+// byte is enough); rather than write over it, it is renamed to the first free
+// "<file>.unreadable[-N]".
+QString keepAside(const QString &path)
+{
+    for (int n = 1; n <= kMaxKeptUnreadable; ++n) {
+        const QString aside = path + QStringLiteral(".unreadable") +
+                              (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
+        if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink())
+            continue;
+        if (QFile::rename(path, aside))
+            return aside;
+        return {};
+    }
+    return {};
+}
+
+SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
 {
     SaveResult result;
     result.path = path;
+    if (keepOldAside) {
+        result.keptAside = keepAside(path);
+        if (!result.keptAside.isEmpty())
+            qWarning("%s could not be read; it was kept as %s", qPrintable(path),
+                     qPrintable(result.keptAside));
+    }
     const QByteArray bytes = serialize(doc);
     // Written beside the old file and renamed over it only when complete; on
     // any failure the destructor discards the temporary file. Unbuffered, so
@@ -780,6 +829,9 @@ SaveResult write(const QString &path, const Document &doc)
         !file.commit()) {
         result.ok = false;
         result.reason = file.errorString();
+        // Nothing may be lost: the old file goes back where it was.
+        if (!result.keptAside.isEmpty() && QFile::rename(result.keptAside, path))
+            result.keptAside.clear();
     }
     return result;
 }
@@ -811,16 +863,28 @@ SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
                         const QString &wakeyTime)
 {
     const QString path = filePath(directory);
-    Document doc = openForSave(path);
-    replaceSetting(doc, kFileNameElement, wakeyFileName);
-    replaceSetting(doc, kTimeElement, wakeyTime);
-    return write(path, doc);
+    bool unreadable = false;
+    Document doc = openForSave(path, &unreadable);
+    // Where one value element holds the other, the outer one is replaced
+    // first: the inner one goes with its old content and is then found
+    // elsewhere or added, rather than written and then wiped.
+    const auto fileNameAt = findFirst(doc, kFileNameElement);
+    const auto timeAt = findFirst(doc, kTimeElement);
+    if (fileNameAt && timeAt && *timeAt < *fileNameAt) {
+        replaceSetting(doc, kTimeElement, wakeyTime);
+        replaceSetting(doc, kFileNameElement, wakeyFileName);
+    } else {
+        replaceSetting(doc, kFileNameElement, wakeyFileName);
+        replaceSetting(doc, kTimeElement, wakeyTime);
+    }
+    return write(path, doc, unreadable);
 }
 
 SaveResult saveQuestions(const QString &directory, const QuestionSet &questions)
 {
     const QString path = filePath(directory);
-    Document doc = openForSave(path);
+    bool unreadable = false;
+    Document doc = openForSave(path, &unreadable);
     if (const auto found = findFirst(doc, kContainerElement)) {
         replaceContent(doc, *found, pairTokens(questions, depthOf(doc, *found)));
     } else {
@@ -829,7 +893,7 @@ SaveResult saveQuestions(const QString &directory, const QuestionSet &questions)
         container.push_back(element(Kind::EndElement, kContainerElement));
         appendToRoot(doc, std::move(container));
     }
-    return write(path, doc);
+    return write(path, doc, unreadable);
 }
 
 } // namespace configstore

@@ -31,12 +31,16 @@ struct StoredSettings
 };
 
 // Outcome of a save. On failure nothing on disk has changed and the message
-// names the file and the reason, ready to show to a person.
+// names the file and the reason, ready to show to a person. A save never
+// writes over a file it could not read: that file is kept aside first.
 struct SaveResult
 {
     bool ok = true;
     QString path;
     QString reason;
+    // Where a file that could not be read was moved before the new one was
+    // written (empty when there was none, or on failure: then it stays put).
+    QString keptAside;
     QString message() const;
 };
 

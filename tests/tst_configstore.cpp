@@ -486,6 +486,10 @@ private Q_SLOTS:
             << QByteArray("<?xml version='1.0' encoding = 'iso-8859-1' ?><r><WakeyTime>\xE9"
                           "</WakeyTime></r>")
             << QStringList{"time:é"};
+        QTest::newRow("instruction named like the declaration is not one")
+            << QByteArray("<?xml-stylesheet href='s.xsl' encoding='ISO-8859-1'?>"
+                          "<r><WakeyTime>\xC3\xA9</WakeyTime></r>")
+            << QStringList{"time:é"};
         QTest::newRow("comments and instructions around the root")
             << "<!-- a -->\n<?app x?>\n" + compact + "\n<!-- b -->\n<?app y?>\n"
             << values;
@@ -646,22 +650,63 @@ private Q_SLOTS:
             << "<AlarmClockConfig>" + settings + nested("<a>", "", 100'000, "");
     }
 
-    // Such a file loads nothing; the next save replaces it by a fresh
-    // document that holds only what that save writes.
+    // Such a file loads nothing; the next save writes a fresh document that
+    // holds only what that save writes, and keeps the old file aside unless
+    // it was empty.
     void unusableFile()
     {
         QFETCH(QByteArray, bytes);
         writeFile(bytes);
         QCOMPARE(describe(load(dir())), QStringList());
 
-        QVERIFY(saveSettings(dir(), "g", "8:00").ok);
+        const SaveResult first = saveSettings(dir(), "g", "8:00");
+        QVERIFY(first.ok);
         QCOMPARE(outline(readFile()),
                  QStringList({"AlarmClockConfig", ".WakeyFileName=g", ".WakeyTime=8:00"}));
 
         writeFile(bytes);
-        QVERIFY(saveQuestions(dir(), questionSet({{"q2", "a2"}})).ok);
+        const SaveResult second = saveQuestions(dir(), questionSet({{"q2", "a2"}}));
+        QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
                                                    "..QA_Pair", "...Question=q2", "...Answer=a2"}));
+
+        if (bytes.isEmpty()) {
+            QVERIFY(first.keptAside.isEmpty());
+            QVERIFY(second.keptAside.isEmpty());
+            return;
+        }
+        // Neither copy written over by the other.
+        QCOMPARE(first.keptAside, path() + ".unreadable");
+        QCOMPARE(second.keptAside, path() + ".unreadable-2");
+        for (const QString &aside : {first.keptAside, second.keptAside}) {
+            QFile kept(aside);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), bytes);
+        }
+        // A good file is written over as before, with nothing kept aside.
+        const SaveResult third = saveSettings(dir(), "h", "9:00");
+        QVERIFY(third.ok);
+        QVERIFY(third.keptAside.isEmpty());
+        QVERIFY(!QFile::exists(path() + ".unreadable-3"));
+    }
+
+    // When the fresh document cannot be written, the unreadable file is put
+    // back: a failed save changes nothing on disk.
+    void unusableFileStaysWhenSaveFails()
+    {
+        const QByteArray damaged =
+            "<AlarmClockConfig><QA_Pair><Question>q\xFF</Question></QA_Pair></AlarmClockConfig>";
+        writeFile(damaged);
+        SaveResult result;
+        {
+            FileSizeLimit limit(16);
+            result = saveSettings(dir(), QString(1000, u'x'), "8:00");
+        }
+        QVERIFY(!result.ok);
+        QVERIFY(result.keptAside.isEmpty());
+        QCOMPARE(readFile(), damaged);
+        QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{kFileName});
     }
 
     void deepNesting_data()
@@ -685,6 +730,18 @@ private Q_SLOTS:
                    nested("<QA_Pair><Question>", "</Question></QA_Pair>", 50'000, "x") +
                    "</AlarmClockConfig>"
             << pairs;
+        // The saves' own values must read back however the file nests them.
+        QTest::newRow("file name inside the time")
+            << QByteArray("<AlarmClockConfig><WakeyTime>7:30<WakeyFileName>/s/a.wav"
+                          "</WakeyFileName></WakeyTime></AlarmClockConfig>")
+            << QStringList{"file:/s/a.wav", "time:7:30"};
+        QTest::newRow("the time as the root")
+            << QByteArray("<WakeyTime>7:30</WakeyTime>") << QStringList{"time:7:30"};
+        QTest::newRow("the file name as the root")
+            << QByteArray("<WakeyFileName>/s/a.wav</WakeyFileName>")
+            << QStringList{"file:/s/a.wav"};
+        QTest::newRow("an empty container as the root")
+            << QByteArray("<AwareTestQuestions/>") << QStringList{};
     }
 
     void deepNesting()
