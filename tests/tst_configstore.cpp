@@ -1,6 +1,7 @@
 // The configuration file as the program reads and writes it: format, order of
 // elements, exact round trips of typed values, hostile files and failed saves.
 #include "config/configstore.h"
+#include "support/badxml.h"
 
 #include <QDir>
 #include <QFile>
@@ -613,17 +614,7 @@ private Q_SLOTS:
             << "<!DOCTYPE AlarmClockConfig><AlarmClockConfig>" + settings + "</AlarmClockConfig>";
         QTest::newRow("lower-case doctype") << "<!doctype r><r>" + settings + "</r>";
         QTest::newRow("billion laughs")
-            << "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"lol\">"
-               "<!ENTITY l1 \"&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;\">"
-               "<!ENTITY l2 \"&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;\">"
-               "<!ENTITY l3 \"&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;\">"
-               "<!ENTITY l4 \"&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;\">"
-               "<!ENTITY l5 \"&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;\">"
-               "<!ENTITY l6 \"&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;\">"
-               "<!ENTITY l7 \"&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;\">"
-               "<!ENTITY l8 \"&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;\">"
-               "<!ENTITY l9 \"&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;\">]><r>" +
-                   settings + "<Question>&l9;</Question></r>";
+            << billionLaughsDoctype() + "<r>" + settings + "<Question>&l9;</Question></r>";
         QTest::newRow("recursive entities")
             << "<!DOCTYPE r [<!ENTITY a \"&b;\"><!ENTITY b \"&a;\">]><r>" + settings +
                    "<WakeyTime>&a;</WakeyTime></r>";

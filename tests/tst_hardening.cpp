@@ -3,6 +3,7 @@
 #include "app/frmmain.h"
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
+#include "support/badxml.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 
@@ -651,18 +652,7 @@ private:
             << "<AlarmClockConfig>" + settings + pair + "@OPEN100K@" << false << QStringList()
             << true << false << false << QStringList();
         QTest::newRow("billion laughs")
-            << "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY l0 \"lol\">"
-               "<!ENTITY l1 \"&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;\">"
-               "<!ENTITY l2 \"&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;\">"
-               "<!ENTITY l3 \"&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;\">"
-               "<!ENTITY l4 \"&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;\">"
-               "<!ENTITY l5 \"&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;\">"
-               "<!ENTITY l6 \"&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;\">"
-               "<!ENTITY l7 \"&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;\">"
-               "<!ENTITY l8 \"&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;\">"
-               "<!ENTITY l9 \"&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;&l8;\">]>"
-               "<AlarmClockConfig>" +
-                   settings +
+            << billionLaughsDoctype() + "<AlarmClockConfig>" + settings +
                    "<QA_Pair><Question>&l9;</Question><Answer>&l9;</Answer></QA_Pair>"
                    "</AlarmClockConfig>"
             << false << QStringList() << true << false << false << QStringList();
