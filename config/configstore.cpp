@@ -816,9 +816,15 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
     result.path = path;
     if (keepOldAside) {
         result.keptAside = keepAside(path);
-        if (!result.keptAside.isEmpty())
-            qWarning("%s could not be read; it was kept as %s", qPrintable(path),
-                     qPrintable(result.keptAside));
+        if (result.keptAside.isEmpty()) {
+            result.ok = false;
+            result.reason = QStringLiteral("the file there cannot be read, and it could not be "
+                                           "kept aside as %1.unreadable to make room")
+                                .arg(QFileInfo(path).fileName());
+            return result;
+        }
+        qWarning("%s could not be read; it was kept as %s", qPrintable(path),
+                 qPrintable(result.keptAside));
     }
     const QByteArray bytes = serialize(doc);
     // Written beside the old file and renamed over it only when complete; on

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test, with a private X
-# server, window manager and sound server that are stopped afterwards.
+# server, window manager and sound server that are stopped afterwards:
+# the test suites, the package check, one pass of the benchmarks, the
+# sanitizer build of the unit tests and a bounded fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
 bash scripts/build.sh
 build=${ROUSTABELL_BUILD_DIR:-build}
+fuzz_seconds=${ROUSTABELL_FUZZ_SECONDS:-60}
 
 cleanup() {
   bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
@@ -17,4 +20,15 @@ eval "$(bash scripts/sound-server.sh start)"
 # With a sound server running, a sound test that cannot reach it is a failure.
 export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
 
+stage() { echo "== $* ($SECONDS s)"; }
+stage "tests"
 ctest --test-dir "$build" --output-on-failure --timeout 600
+stage "package"
+bash scripts/package-check.sh "$build"
+stage "benchmarks, one pass"
+bash bench/run.sh --smoke --build-dir "$build"
+stage "sanitizers"
+bash scripts/sanitize.sh "${ROUSTABELL_SANITIZE_BUILD_DIR:-build-asan}"
+stage "fuzzing, $fuzz_seconds s a target"
+bash scripts/fuzz.sh "$fuzz_seconds"
+stage "done"

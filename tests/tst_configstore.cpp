@@ -681,6 +681,25 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path() + ".unreadable-3"));
     }
 
+    // With no name left to keep it under, the unreadable file is not written
+    // over: the save fails and says why.
+    void unusableFileWithNoRoomAside()
+    {
+        const QByteArray damaged = "<AlarmClockConfig><WakeyTime>7:30</Wakey";
+        writeFile(damaged);
+        for (int n = 1; n <= 100; ++n) {
+            QFile taken(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+        }
+        const SaveResult result = saveQuestions(dir(), questionSet({{"q", "a"}}));
+        QVERIFY(!result.ok);
+        QVERIFY(result.keptAside.isEmpty());
+        QVERIFY2(result.message().contains("AlarmClockConfig.xml.unreadable"),
+                 qPrintable(result.message()));
+        QCOMPARE(readFile(), damaged);
+        QVERIFY(!QFile::exists(path() + ".unreadable-101"));
+    }
+
     // When the fresh document cannot be written, the unreadable file is put
     // back: a failed save changes nothing on disk.
     void unusableFileStaysWhenSaveFails()

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang-14 and runs each for a while.
+#   scripts/fuzz.sh [seconds-per-target]      (default 60)
+# Build directory: $ROUSTABELL_FUZZ_BUILD_DIR, default build-fuzz. Each target
+# runs on its own corpus there, seeded from fuzz/corpus/<name>, so the seeds
+# in the repository stay as they are; the corpus grows from run to run.
+# Exits non-zero on any crash, leak, timeout, memory limit or failed property;
+# the input that caused it is kept as <build>/artifacts/<target>-*.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+seconds=${1:-60}
+build=${ROUSTABELL_FUZZ_BUILD_DIR:-build-fuzz}
+jobs=${ROUSTABELL_JOBS:-2}
+targets=(fuzz_configstore fuzz_datevalue)
+
+if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: scripts/fuzz.sh [seconds-per-target]" >&2
+  exit 2
+fi
+
+bash scripts/deps.sh build
+if ! command -v clang++-14 >/dev/null ||
+  ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  echo "Installing missing packages: clang-14 libclang-rt-14-dev"
+  sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq clang-14 libclang-rt-14-dev
+fi
+
+if [ -f "$build/CMakeCache.txt" ] &&
+  ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++-14$' "$build/CMakeCache.txt"; then
+  echo "fuzz: $build was configured with another compiler; remove it or set ROUSTABELL_FUZZ_BUILD_DIR" >&2
+  exit 2
+fi
+
+start=$SECONDS
+# -O1 and frame pointers as in scripts/sanitize.sh; a debug build keeps Qt's
+# own assertions in its inline code.
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja \
+  -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+  -DROUSTABELL_FUZZ=ON -DROUSTABELL_TESTS=OFF -DROUSTABELL_SANITIZE=OFF >/dev/null
+# The build runs tools of its own (the icon renderer), instrumented as well;
+# what they leave at exit is not under test.
+ASAN_OPTIONS=detect_leaks=0 cmake --build "$build" --parallel "$jobs" --target "${targets[@]}"
+echo "fuzz: built in $((SECONDS - start)) s"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$root/fuzz/lsan.supp:print_suppressions=0
+# The store writes through QSaveFile, which syncs each file to disk; on a
+# memory file system that costs nothing.
+scratch=$(mktemp -d "$( [ -d /dev/shm ] && [ -w /dev/shm ] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/roustabell-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
+
+mkdir -p "$build/artifacts" "$build/logs"
+status=0
+summaries=()
+for target in "${targets[@]}"; do
+  name=${target#fuzz_}
+  corpus=$build/corpus/$name
+  mkdir -p "$corpus"
+  for seed in "$root/fuzz/corpus/$name/"*; do
+    [ -e "$corpus/${seed##*/}" ] || cp "$seed" "$corpus/"
+  done
+  log=$build/logs/$target.log
+  before=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
+  case $name in
+    configstore) max_len=65536 ;;
+    *) max_len=1024 ;;
+  esac
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-")
+  [ -f "$root/fuzz/$name.dict" ] && options+=(-dict="$root/fuzz/$name.dict")
+
+  echo "fuzz: running $target for $seconds s (log: $log)"
+  began=$SECONDS
+  rc=0
+  "$build/fuzz/$target" "${options[@]}" "$corpus" >"$log" 2>&1 || rc=$?
+  took=$((SECONDS - began))
+
+  after=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
+  found=$((after - before))
+  final_stat() { sed -n "s/^stat::$1: *//p" "$log" | tail -n 1; }
+  runs=$(final_stat number_of_executed_units)
+  rate=$(final_stat average_exec_per_sec)
+  files=$(find "$corpus" -type f | wc -l)
+  bytes=$(du -sb "$corpus" | cut -f1)
+  if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then
+    status=1
+    kinds=$(grep -Eo '(ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer|libFuzzer): [a-z -]+|runtime error|fuzz_[a-z]+: [^[]*|ALARM: working on the last Unit for [0-9]+ seconds)' "$log" | head -n 3 | paste -sd ';' -)
+    findings="exit $rc, $found new artifact(s): ${kinds:-see log}"
+    echo "----- $log (last 40 lines) -----"
+    tail -n 40 "$log"
+    echo "-----"
+  else
+    findings=none
+  fi
+  summaries+=("$target: ${runs:-?} executions, ${rate:-?} exec/s, $took s, corpus $files files ($bytes bytes), findings: $findings")
+done
+
+printf '%s\n' "${summaries[@]}"
+echo "fuzz: $((SECONDS - start)) s in all"
+exit $status
