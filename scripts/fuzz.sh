@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang-14 and runs each for a while.
+# Builds the libFuzzer targets with clang-14 and runs them side by side for a while.
 #   scripts/fuzz.sh [seconds-per-target]      (default 60)
 # Build directory: $ROUSTABELL_FUZZ_BUILD_DIR, default build-fuzz. Each target
 # runs on its own corpus there, seeded from fuzz/corpus/<name>, so the seeds
@@ -59,9 +59,10 @@ trap 'rm -rf "$scratch"' EXIT
 export TMPDIR=$scratch
 
 mkdir -p "$build/artifacts" "$build/logs"
-status=0
-summaries=()
-for target in "${targets[@]}"; do
+# One target a core, side by side; each writes its summary line to a file.
+fuzz_one() {
+  local target=$1 status=0
+  local name=${target#fuzz_} corpus log before after found runs rate files bytes rc took began kinds findings max_len options
   name=${target#fuzz_}
   corpus=$build/corpus/$name
   mkdir -p "$corpus"
@@ -101,9 +102,22 @@ for target in "${targets[@]}"; do
   else
     findings=none
   fi
-  summaries+=("$target: ${runs:-?} executions, ${rate:-?} exec/s, $took s, corpus $files files ($bytes bytes), findings: $findings")
+  echo "$target: ${runs:-?} executions, ${rate:-?} exec/s, $took s, corpus $files files ($bytes bytes), findings: $findings" >"$build/logs/$target.summary"
+  return $status
+}
+
+status=0
+pids=()
+for target in "${targets[@]}"; do
+  fuzz_one "$target" &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do
+  wait "$pid" || status=1
 done
 
-printf '%s\n' "${summaries[@]}"
+for target in "${targets[@]}"; do
+  cat "$build/logs/$target.summary"
+done
 echo "fuzz: $((SECONDS - start)) s in all"
 exit $status

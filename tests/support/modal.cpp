@@ -27,14 +27,17 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
 {
     m_state = std::make_shared<State>();
     auto state = m_state;
-    auto timer = std::make_shared<QTimer>();
+    // Deleted once done with; a shared pointer to it in its own slot would
+    // keep it alive for ever.
+    auto *timer = new QTimer;
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     timer->setInterval(10);
-    QObject::connect(timer.get(), &QTimer::timeout, [state, timer, clock, step, timeoutMs] {
+    QObject::connect(timer, &QTimer::timeout, [state, timer, clock, step, timeoutMs] {
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible() && !state->ran) {
             timer->stop();
+            timer->deleteLater();
             state->ran = true;
             state->title = modal->windowTitle();
             modal->activateWindow();
@@ -52,6 +55,7 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
         }
         if (clock->elapsed() > timeoutMs) {
             timer->stop();
+            timer->deleteLater();
             state->timedOut = true;
             forceCloseModals();
         }
