@@ -96,6 +96,16 @@ struct Inhibitor
     bool operator==(const Inhibitor &) const = default;
 };
 
+// A call that did not answer as expected shows up as one "error" entry, so
+// that the comparison that follows prints what the bus said.
+bool failedReply(const QDBusMessage &reply, QList<Inhibitor> &result)
+{
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+        return false;
+    result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
+    return true;
+}
+
 // Found by QCOMPARE through argument lookup when a list element differs.
 char *toString(const Inhibitor &i)
 {
@@ -315,10 +325,8 @@ QList<Inhibitor> tst_Desktop::heldInhibitors()
                 QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
                 QString::fromLatin1(kManager), QStringLiteral("ListInhibitors")));
     QList<Inhibitor> result;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
+    if (failedReply(reply, result))
         return result;
-    }
     const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
@@ -343,10 +351,8 @@ QList<Inhibitor> tst_Desktop::loggedInhibitCalls()
     call << QStringLiteral("Inhibit");
     const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(call);
     QList<Inhibitor> result;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
+    if (failedReply(reply, result))
         return result;
-    }
     const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
