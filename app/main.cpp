@@ -19,8 +19,7 @@ int main(int argc, char *argv[])
     QApplication::setFont(defaultDialogFont());
 
     SystemClock clock;
-    QtMessageBoxService messagesService;
-    MessageBoxService &messages = messagesService;
+    QtMessageBoxService messages;
     QPointer<QWidget> mainWindow;
     // Told later, not from inside the request: that may be the alarm's tick.
     LazySoundService sound(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
@@ -32,7 +31,8 @@ int main(int argc, char *argv[])
                                                  QStringLiteral("The sound system could not be "
                                                                 "loaded, so no alarm can be "
                                                                 "heard.\n\n") +
-                                                     reason);
+                                                     reason,
+                                                 kProgramTitle);
                                });
                            });
     QtFileDialogService fileDialog;
