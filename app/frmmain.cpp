@@ -4,7 +4,7 @@
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
 #include "platform/filelookup.h"
-#include "platform/windowsystem.h"
+#include "platform/widgets/layout.h"
 #include "shell/frmabout.h"
 #include "shell/frmlicense.h"
 #include "shell/frmqueryminimize.h"
@@ -32,22 +32,6 @@ const char *const kBadSoundFile =
     "old-fashioned kind of guy.. I expect the file extension to be .WAV";
 const char *const kDateInPast = "Attempted to set alarm in the past.. I'm taking my best guess and "
                                 "setting it ahead by a day.";
-
-QPushButton *makeButton(QWidget *parent, const char *caption, const QRect &geometry)
-{
-    auto *button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setGeometry(geometry);
-    // A focused button takes Enter, as desktop buttons do.
-    button->setAutoDefault(true);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *caption, const QRect &geometry)
-{
-    auto *label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setGeometry(geometry);
-    return label;
-}
 
 } // namespace
 
@@ -139,7 +123,7 @@ void frmMain::buildWindow()
 
 void frmMain::cmdAwakeTestQuestions_Click()
 {
-    frmQuestions editor(*this, this);
+    frmQuestions editor(awareness(), this);
     editor.exec();
 }
 
@@ -207,7 +191,7 @@ void frmMain::cmdAlarmTest_Click()
 void frmMain::cmdAlarmStop_Click()
 {
     if (Questions.count() > 0 && bAlarmSounding && !m_awareTest) {
-        frmAwareTest test(*this, this);
+        frmAwareTest test(awareness(), this);
         m_awareTest = &test;
         test.exec();
         m_awareTest = nullptr;
@@ -233,12 +217,7 @@ void frmMain::LoadSettings()
         txtFileNameWAV->setText(*stored.wakeyFileName);
     if (stored.wakeyTime)
         txtAlarmTime->setText(*stored.wakeyTime);
-    for (const configstore::QuestionPair &pair : stored.pairs) {
-        auto question = std::make_shared<AwareTestQuestion>();
-        question->setQuestion(pair.question);
-        question->setAnswer(pair.answer);
-        Questions.append(std::move(question));
-    }
+    Questions.appendStored(stored.pairs);
     if (txtFileNameWAV->text().isEmpty())
         txtFileNameWAV->setText(m_services.programDirectory + QStringLiteral("/roustabell.wav"));
 }
@@ -260,7 +239,7 @@ bool frmMain::Form_QueryUnload()
         cmdAlarmStop_Click();
     }
     if (bAlarmSet) {
-        frmQueryMinimize question(*this, this);
+        frmQueryMinimize question(m_services, *this, this);
         question.exec();
         cancel = true;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "awareness/questionset.h"
+#include "awareness/awarenesscontext.h"
 #include "platform/services.h"
 
 #include <QMainWindow>
@@ -27,6 +27,8 @@ public:
     QuestionSet Questions;
 
     Services &services() const { return m_services; }
+    // What the question editor and the awareness test reach of this window.
+    AwarenessContext awareness() { return {m_services, Questions, sWakeyFileName}; }
 
     // Read-only views of the alarm state, for the shell and for tests.
     bool alarmSet() const { return bAlarmSet; }

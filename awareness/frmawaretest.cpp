@@ -1,6 +1,6 @@
 #include "awareness/frmawaretest.h"
 
-#include "app/frmmain.h"
+#include "platform/widgets/layout.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-frmAwareTest::frmAwareTest(frmMain &main, QWidget *parent)
-    : ControlBoxlessDialog(parent), m_main(main)
+frmAwareTest::frmAwareTest(const AwarenessContext &context, QWidget *parent)
+    : ControlBoxlessDialog(parent), m_context(context)
 {
     setWindowTitle(QStringLiteral("AWAKE???     AWARE???   PROVE IT!!!"));
     setFont(defaultDialogFont());
@@ -33,12 +33,10 @@ frmAwareTest::frmAwareTest(frmMain &main, QWidget *parent)
     txtAnswer->setGeometry(twipsRect(120, 3480, 9735, 735));
     txtAnswer->setAccessibleName(QStringLiteral("Answer"));
     Label2->setBuddy(txtAnswer);
-    cmdStopAlarm = new QPushButton(
-        QStringLiteral("I submit my answer and await your approval, Alarm Clock!"), this);
-    cmdStopAlarm->setGeometry(twipsRect(2520, 4440, 5055, 495));
-    // Enter in the answer box must not submit.
-    cmdStopAlarm->setAutoDefault(false);
-    cmdStopAlarm->setDefault(false);
+    // Enter in the answer box must not submit; on the focused button it does.
+    cmdStopAlarm =
+        makeButton(this, QStringLiteral("I submit my answer and await your approval, Alarm Clock!"),
+                   twipsRect(2520, 4440, 5055, 495));
 
     setTabOrder(txtAnswer, cmdStopAlarm);
     connect(cmdStopAlarm, &QPushButton::clicked, this, &frmAwareTest::cmdStopAlarm_Click);
@@ -49,12 +47,12 @@ frmAwareTest::frmAwareTest(frmMain &main, QWidget *parent)
 
 void frmAwareTest::Form_Load()
 {
-    const qsizetype n = m_main.Questions.count();
-    const double r = m_main.services().random.next();
+    const qsizetype n = m_context.Questions.count();
+    const double r = m_context.services.random.next();
     // Guard the top end against rounding; positions are not limited to 16 bits.
     const qsizetype k = std::clamp<qsizetype>(
         static_cast<qsizetype>(std::floor(r * static_cast<double>(n))) + 1, 1, n);
-    CurrentQuestion = m_main.Questions.item(k);
+    CurrentQuestion = m_context.Questions.item(k);
     lblQuestion->setText(CurrentQuestion->Question());
     txtAnswer->setText(QString());
 }
@@ -65,9 +63,9 @@ void frmAwareTest::cmdStopAlarm_Click()
         unload();
         return;
     }
-    Services &services = m_main.services();
+    Services &services = m_context.services;
     services.sound.playOnce(services.programDirectory + QStringLiteral("/WRONG!.WAV"));
-    services.sound.startLoop(m_main.sWakeyFileName);
+    services.sound.startLoop(m_context.sWakeyFileName);
     Form_Load();
     txtAnswer->setFocus();
 }

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "awareness/questionset.h"
-#include "platform/windowsystem.h"
+#include "awareness/awarenesscontext.h"
+#include "platform/widgets/dialogs.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class frmMain;
 
 // The challenge between a sounding alarm and silence: only the exact answer
 // to a randomly picked question closes it.
@@ -14,7 +13,7 @@ class frmAwareTest : public ControlBoxlessDialog
 {
     Q_OBJECT
 public:
-    explicit frmAwareTest(frmMain &main, QWidget *parent = nullptr);
+    explicit frmAwareTest(const AwarenessContext &context, QWidget *parent = nullptr);
 
     QLabel *Label1 = nullptr;
     QLabel *lblQuestion = nullptr;
@@ -30,6 +29,6 @@ public Q_SLOTS:
     void Form_Load();
 
 private:
-    frmMain &m_main;
+    AwarenessContext m_context;
     QuestionRef CurrentQuestion;
 };

@@ -1,11 +1,10 @@
 #include "awareness/frmquestions.h"
 
-#include "app/frmmain.h"
 #include "config/configstore.h"
+#include "platform/widgets/layout.h"
 
 #include <QEvent>
 #include <QFocusEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -15,27 +14,6 @@
 namespace {
 
 const char *const kBlankQuestion = "(blank question)";
-
-QPushButton *makeButton(QWidget *parent, const char *caption, const QRect &geometry)
-{
-    auto *button = new QPushButton(QString::fromUtf8(caption), parent);
-    button->setGeometry(geometry);
-    // No button may become the dialog's default: Enter elsewhere must press
-    // nothing, so the focused button takes Enter through the event filter.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *caption, const QRect &geometry)
-{
-    auto *label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setWordWrap(true);
-    label->setGeometry(geometry);
-    return label;
-}
 
 // Switching to another window or opening a context menu is no change of
 // focus between the window's controls.
@@ -47,8 +25,8 @@ bool movesFocusBetweenControls(const QEvent *event)
 
 } // namespace
 
-frmQuestions::frmQuestions(frmMain &main, QWidget *parent)
-    : ControlBoxlessDialog(parent), m_main(main)
+frmQuestions::frmQuestions(const AwarenessContext &context, QWidget *parent)
+    : ControlBoxlessDialog(parent), m_context(context)
 {
     setWindowTitle(QStringLiteral("Define AwareTest Questions and Answers"));
     setWindowIcon(drawnIcon(QStringLiteral("questionmark")));
@@ -94,8 +72,6 @@ frmQuestions::frmQuestions(frmMain &main, QWidget *parent)
 
     txtQuestion->installEventFilter(this);
     cboQA_List->installEventFilter(this);
-    for (QPushButton *button : {cmdOK, cmdDelete, cmdAdd})
-        button->installEventFilter(this);
 
     connect(cboQA_List, &ListControl::Click, this, &frmQuestions::cboQA_List_Click);
     connect(cmdAdd, &QPushButton::clicked, this, &frmQuestions::cmdAdd_Click);
@@ -120,14 +96,6 @@ bool frmQuestions::eventFilter(QObject *watched, QEvent *event)
         // question box without its entry ever catching up.
         if (event->type() == QEvent::Wheel && !cboQA_List->hasFocus())
             return true;
-    } else if (event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        auto *button = qobject_cast<QPushButton *>(watched);
-        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            key->modifiers() == Qt::NoModifier) {
-            button->click();
-            return true;
-        }
     }
     return ControlBoxlessDialog::eventFilter(watched, event);
 }
@@ -154,7 +122,7 @@ void frmQuestions::cmdAdd_Click()
     auto question = std::make_shared<AwareTestQuestion>();
     question->setQuestion(QString::fromUtf8(kBlankQuestion));
     question->setAnswer(QString());
-    m_main.Questions.append(question);
+    m_context.Questions.append(question);
     cboQA_List->addEntry(question->Question());
     cboQA_List->setListIndex(cboQA_List->listCount() - 1);
 }
@@ -163,7 +131,7 @@ void frmQuestions::cmdDelete_Click()
 {
     const int deleted = cboQA_List->listIndex();
     if (deleted >= 0) {
-        m_main.Questions.remove(deleted + 1);
+        m_context.Questions.remove(deleted + 1);
         cboQA_List->setListIndex(-1);
         cboQA_List->removeEntry(deleted);
         txtQuestion->setText(QString());
@@ -179,9 +147,9 @@ void frmQuestions::cmdDelete_Click()
 
 void frmQuestions::cmdOK_Click()
 {
-    Services &services = m_main.services();
+    Services &services = m_context.services;
     const configstore::SaveResult result =
-        configstore::saveQuestions(services.configDirectory, m_main.Questions);
+        configstore::saveQuestions(services.configDirectory, m_context.Questions.storedPairs());
     if (!result.ok) {
         // Staying open keeps everything typed; the person may try again.
         services.messages.show(this, result.message());
@@ -193,8 +161,8 @@ void frmQuestions::cmdOK_Click()
 void frmQuestions::Form_Load()
 {
     QStringList entries;
-    entries.reserve(m_main.Questions.count());
-    for (const QuestionRef &question : m_main.Questions)
+    entries.reserve(m_context.Questions.count());
+    for (const QuestionRef &question : m_context.Questions)
         entries.append(question->Question());
     cboQA_List->addEntries(entries);
 }
@@ -233,5 +201,5 @@ void frmQuestions::txtQuestion_LostFocus()
 
 QuestionRef frmQuestions::selectedPair() const
 {
-    return m_main.Questions.item(cboQA_List->listIndex() + 1);
+    return m_context.Questions.item(cboQA_List->listIndex() + 1);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "awareness/questionset.h"
-#include "platform/windowsystem.h"
+#include "awareness/awarenesscontext.h"
+#include "platform/widgets/dialogs.h"
+#include "platform/widgets/listcontrol.h"
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class frmMain;
 
 // Editor of the question set. Works on the main window's set in place, at
 // every keystroke; Done writes the set to the configuration file.
@@ -14,7 +14,7 @@ class frmQuestions : public ControlBoxlessDialog
 {
     Q_OBJECT
 public:
-    explicit frmQuestions(frmMain &main, QWidget *parent = nullptr);
+    explicit frmQuestions(const AwarenessContext &context, QWidget *parent = nullptr);
 
     // Controls, in tab order.
     QPushButton *cmdOK = nullptr;
@@ -45,5 +45,5 @@ private:
     // The pair behind the list's selection; only while there is one.
     QuestionRef selectedPair() const;
 
-    frmMain &m_main;
+    AwarenessContext m_context;
 };

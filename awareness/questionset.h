@@ -1,6 +1,7 @@
 #pragma once
 
 #include "awareness/awaretestquestion.h"
+#include "config/configstore.h"
 
 #include <QList>
 
@@ -24,6 +25,11 @@ public:
 
     // The pairs behind the removed one move one position forward.
     void remove(qsizetype position);
+
+    // The set as the configuration file keeps it, and back: records made
+    // from the stored pairs are appended in their order.
+    QList<configstore::QuestionPair> storedPairs() const;
+    void appendStored(const QList<configstore::QuestionPair> &pairs);
 
     // In-order walk over positions 1 to count().
     auto begin() const { return m_items.cbegin(); }

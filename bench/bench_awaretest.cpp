@@ -68,7 +68,7 @@ double openOnce(frmMain &main)
 {
     QElapsedTimer timer;
     timer.start();
-    auto test = std::make_unique<frmAwareTest>(main, &main);
+    auto test = std::make_unique<frmAwareTest>(main.awareness(), &main);
     PaintWatch watch;
     test->installEventFilter(&watch);
     test->setModal(true);

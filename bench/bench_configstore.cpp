@@ -88,7 +88,7 @@ int main(int argc, char **argv)
         return 1;
 
     print("Done, 32,767 pairs over the same set",
-          measure([&] { return configstore::saveQuestions(path, questions).ok; }));
+          measure([&] { return configstore::saveQuestions(path, questions.storedPairs()).ok; }));
     print("Set, into a file of 32,767 pairs", measure([&] {
               return configstore::saveSettings(path, "/usr/share/sounds/wake up.wav", "7:30").ok;
           }));

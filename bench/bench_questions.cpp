@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     for (int run = 0; run < kRuns; ++run) {
         QElapsedTimer timer;
         timer.start();
-        auto editor = std::make_unique<frmQuestions>(main, &main);
+        auto editor = std::make_unique<frmQuestions>(main.awareness(), &main);
         editor->show();
         QCoreApplication::processEvents();
         opening.push_back(elapsedMs(timer));

@@ -590,24 +590,24 @@ void replaceSetting(Document &doc, const QString &name, const QString &value)
                  {element(Kind::StartElement, name), text(value), element(Kind::EndElement, name)});
 }
 
-std::vector<Token> pairTokens(const QuestionSet &questions, qsizetype depth)
+std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
 {
     std::vector<Token> tokens;
-    if (questions.isEmpty())
+    if (pairs.isEmpty())
         return tokens;
     const QString pairIndent = indentation(depth + 1);
     const QString partIndent = indentation(depth + 2);
-    tokens.reserve(std::size_t(questions.count()) * 12 + 1);
-    for (const QuestionRef &question : questions) {
+    tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
+    for (const QuestionPair &pair : pairs) {
         tokens.push_back(text(pairIndent));
         tokens.push_back(element(Kind::StartElement, kPairElement));
         tokens.push_back(text(partIndent));
         tokens.push_back(element(Kind::StartElement, kQuestionElement));
-        tokens.push_back(text(question->Question()));
+        tokens.push_back(text(pair.question));
         tokens.push_back(element(Kind::EndElement, kQuestionElement));
         tokens.push_back(text(partIndent));
         tokens.push_back(element(Kind::StartElement, kAnswerElement));
-        tokens.push_back(text(question->Answer()));
+        tokens.push_back(text(pair.answer));
         tokens.push_back(element(Kind::EndElement, kAnswerElement));
         tokens.push_back(text(pairIndent));
         tokens.push_back(element(Kind::EndElement, kPairElement));
@@ -886,15 +886,15 @@ SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
     return write(path, doc, unreadable);
 }
 
-SaveResult saveQuestions(const QString &directory, const QuestionSet &questions)
+SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pairs)
 {
     const QString path = filePath(directory);
     bool unreadable = false;
     Document doc = openForSave(path, &unreadable);
     if (const auto found = findFirst(doc, kContainerElement)) {
-        replaceContent(doc, *found, pairTokens(questions, depthOf(doc, *found)));
+        replaceContent(doc, *found, pairTokens(pairs, depthOf(doc, *found)));
     } else {
-        std::vector<Token> container = pairTokens(questions, 1);
+        std::vector<Token> container = pairTokens(pairs, 1);
         container.insert(container.begin(), element(Kind::StartElement, kContainerElement));
         container.push_back(element(Kind::EndElement, kContainerElement));
         appendToRoot(doc, std::move(container));

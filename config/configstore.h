@@ -1,7 +1,5 @@
 #pragma once
 
-#include "awareness/questionset.h"
-
 #include <QList>
 #include <QString>
 
@@ -52,6 +50,7 @@ StoredSettings load(const QString &directory);
 
 SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
                         const QString &wakeyTime);
-SaveResult saveQuestions(const QString &directory, const QuestionSet &questions);
+// Writes the pairs in this order in place of the first container of pairs.
+SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pairs);
 
 } // namespace configstore

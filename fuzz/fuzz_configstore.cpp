@@ -129,18 +129,6 @@ QString shown(const StoredSettings &stored)
     __builtin_trap();
 }
 
-QuestionSet questionSet(const Pairs &pairs)
-{
-    QuestionSet set;
-    for (const QuestionPair &pair : pairs) {
-        auto record = std::make_shared<AwareTestQuestion>();
-        record->setQuestion(pair.question);
-        record->setAnswer(pair.answer);
-        set.append(record);
-    }
-    return set;
-}
-
 // Every save but the first meets a file the store wrote itself, which it must
 // always be able to read again, so none of them may keep anything aside.
 void mustSave(const char *step, const configstore::SaveResult &result)
@@ -286,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // left are the pairs outside it, which no Done touches, and the values,
     // unless they stood inside it.
     const Placement placed = placement(configstore::filePath(dir));
-    mustSave("Done, empty", configstore::saveQuestions(dir, QuestionSet()));
+    mustSave("Done, empty", configstore::saveQuestions(dir, {}));
     const StoredSettings emptied = configstore::load(dir);
     if (!isSubsequence(emptied.pairs, afterSet.pairs))
         fail("Done, empty", QStringLiteral("pairs before\n") + shown(afterSet.pairs) +
@@ -300,7 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // stands; with no pairs outside the container that is exactly the loaded
     // list. Pairs in the container cannot hold a value element, so the values
     // stay as they were.
-    mustSave("Done", configstore::saveQuestions(dir, questionSet(pairs)));
+    mustSave("Done", configstore::saveQuestions(dir, pairs));
     const StoredSettings afterDone = configstore::load(dir);
     if (!isInsertedRun(afterDone.pairs, emptied.pairs, pairs))
         fail("Done", QStringLiteral("outside the container\n") + shown(emptied.pairs) +

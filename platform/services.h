@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/datevalue.h"
+#include "platform/date/datevalue.h"
+#include "platform/programinfo.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,8 +9,6 @@
 #include <cstdint>
 
 class QWidget;
-
-inline constexpr auto kProgramTitle = "ROUSTABELL";
 
 // Everything a window needs of the world outside it goes through these small
 // interfaces, handed over at construction, so tests can put fakes in.
@@ -44,7 +43,7 @@ public:
     virtual ~MessageBoxService() = default;
     // Modal, one OK button, no icon; returns when closed.
     virtual void show(QWidget *parent, const QString &text,
-                      const QString &title = kProgramTitle) = 0;
+                      const QString &title = programinfo::kTitle) = 0;
 };
 
 class FileDialogService

@@ -1,6 +1,7 @@
 #include "shell/frmabout.h"
 
-#include "platform/windowsystem.h"
+#include "platform/programinfo.h"
+#include "platform/widgets/layout.h"
 
 #include <QFrame>
 #include <QHideEvent>
@@ -22,16 +23,6 @@ const auto kToolPathKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSI
 const auto kToolPathValue = QStringLiteral("PATH");
 const auto kToolFolderKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
 const auto kToolFolderValue = QStringLiteral("MSINFO");
-
-QLabel *makeLabel(const QString &text, const QRect &geometry, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setGeometry(geometry);
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -55,36 +46,36 @@ QFrame *makeLine(const QPoint &from, int toX, int thickness, const QColor &color
 
 } // namespace
 
-frmAbout::frmAbout(Services &services, QWidget *parent) : QDialog(parent), m_services(services)
+frmAbout::frmAbout(Services &services, QWidget *parent)
+    : ReloadingDialog(parent), m_services(services)
 {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("About MyApp"));
     setWindowIcon(QIcon());
     setFont(defaultDialogFont());
     setFixedSize(twips(5730), twips(3555));
 
     // Created in tab order, so the focus chain starts out right as well.
-    cmdOK = new QPushButton(QStringLiteral("OK"), this);
-    cmdOK->setGeometry(twipsRect(4245, 2625, 1260, 345));
+    cmdOK = makeButton(this, QStringLiteral("OK"), twipsRect(4245, 2625, 1260, 345));
+    // Enter presses OK from anywhere; System Info only while it holds the focus.
     cmdOK->setDefault(true);
-    cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
-    cmdSysInfo->setGeometry(twipsRect(4260, 3075, 1245, 345));
-    // Pressed by Enter only while it holds the focus.
-    cmdSysInfo->setAutoDefault(true);
+    cmdSysInfo =
+        makeButton(this, QStringLiteral("&System Info..."), twipsRect(4260, 3075, 1245, 345));
+    setFocusAtOpening(cmdOK);
 
     lblDescription =
-        makeLabel(QStringLiteral("App Description"), twipsRect(210, 1125, 5445, 810), this);
+        makeLabel(this, QStringLiteral("App Description"), twipsRect(210, 1125, 5445, 810));
     setTextColor(lblDescription, Qt::black);
-    lblDisclaimer = makeLabel(QStringLiteral("This program comes without any warranty. "
+    lblDisclaimer = makeLabel(this,
+                              QStringLiteral("This program comes without any warranty. "
                                              "Use it at your own risk: its maker is not "
                                              "liable for any damage it may cause."),
-                              twipsRect(255, 2625, 3870, 825), this);
+                              twipsRect(255, 2625, 3870, 825));
     setTextColor(lblDisclaimer, Qt::black);
-    lblTitle = makeLabel(QStringLiteral("Application Title"), twipsRect(210, 240, 5325, 480), this);
+    lblTitle = makeLabel(this, QStringLiteral("Application Title"), twipsRect(210, 240, 5325, 480));
     setTextColor(lblTitle, Qt::black);
-    lblVersion = makeLabel(QStringLiteral("Version"), twipsRect(210, 780, 5445, 225), this);
-    lblURL = makeLabel(QString::fromLatin1(kMakerWebSite), twipsRect(240, 2040, 2895, 255), this);
+    lblVersion = makeLabel(this, QStringLiteral("Version"), twipsRect(210, 780, 5445, 225));
+    lblURL = makeLabel(this, QString::fromLatin1(programinfo::kWebSite),
+                       twipsRect(240, 2040, 2895, 255));
     QFont linkFont = defaultDialogFont();
     linkFont.setUnderline(true);
     lblURL->setFont(linkFont);
@@ -111,12 +102,9 @@ frmAbout::frmAbout(Services &services, QWidget *parent) : QDialog(parent), m_ser
 
 void frmAbout::Form_Load()
 {
-    setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(kProgramTitle));
-    lblVersion->setText(QStringLiteral("Version %1.%2.%3")
-                            .arg(ROUSTABELL_VERSION_MAJOR)
-                            .arg(ROUSTABELL_VERSION_MINOR)
-                            .arg(ROUSTABELL_VERSION_REVISION));
-    lblTitle->setText(QString::fromLatin1(kProgramTitle));
+    setWindowTitle(QStringLiteral("About ") + QString::fromLatin1(programinfo::kTitle));
+    lblVersion->setText(QStringLiteral("Version ") + programinfo::version());
+    lblTitle->setText(QString::fromLatin1(programinfo::kTitle));
     lblDescription->setText(QStringLiteral(
         "Quillon's Clamorific Alarm Clock is, well... clamorific.  If you like it, feel free to "
         "tell me.  If you really like it, feel free to send me a gift.  Visit the website for "
@@ -140,7 +128,7 @@ void frmAbout::cmdSysInfo_Click()
 
 void frmAbout::lblURL_Click()
 {
-    m_services.launcher.openUrl(QString::fromLatin1(kMakerWebSite));
+    m_services.launcher.openUrl(QString::fromLatin1(programinfo::kWebSite));
 }
 
 void frmAbout::StartSysInfo()
@@ -229,22 +217,5 @@ bool frmAbout::eventFilter(QObject *watched, QEvent *event)
             lblURL->rect().contains(mouse->position().toPoint()))
             lblURL_Click();
     }
-    return QDialog::eventFilter(watched, event);
-}
-
-void frmAbout::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous() && !m_loaded) {
-        m_loaded = true;
-        Form_Load();
-        cmdOK->setFocus();
-    }
-    QDialog::showEvent(event);
-}
-
-void frmAbout::hideEvent(QHideEvent *event)
-{
-    if (!event->spontaneous())
-        m_loaded = false;
-    QDialog::hideEvent(event);
+    return ReloadingDialog::eventFilter(watched, event);
 }

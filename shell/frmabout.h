@@ -1,18 +1,15 @@
 #pragma once
 
 #include "platform/services.h"
-
-#include <QDialog>
+#include "platform/widgets/dialogs.h"
 
 class QFrame;
 class QLabel;
 class QPushButton;
 
-inline constexpr auto kMakerWebSite = "https://roustabell.example.org/";
-
 // The About window: title, version, description, disclaimer, the maker's web
 // link and a launcher for the system information tool.
-class frmAbout : public QDialog
+class frmAbout : public ReloadingDialog
 {
     Q_OBJECT
 public:
@@ -32,7 +29,7 @@ public:
 public Q_SLOTS:
     void cmdOK_Click();
     void cmdSysInfo_Click();
-    void Form_Load();
+    void Form_Load() override;
     void lblURL_Click();
 
 protected:
@@ -41,12 +38,8 @@ protected:
 private:
     // Esc and the close button come here: both press cmdOK.
     void reject() override;
-    // Each opening loads the window afresh, as if it had been unloaded.
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
 
     Services &m_services;
     // The etched separator: [0] the white line, [1] the grey one above it.
     QFrame *Line1[2] = {};
-    bool m_loaded = false;
 };

@@ -1,29 +1,22 @@
 #include "shell/frmlicense.h"
 
-#include "platform/windowsystem.h"
-#include "shell/frmabout.h"
+#include "platform/programinfo.h"
+#include "platform/widgets/layout.h"
 
-#include <QHideEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QShowEvent>
 
-frmLicense::frmLicense(QWidget *parent) : QDialog(parent)
+frmLicense::frmLicense(QWidget *parent) : ReloadingDialog(parent)
 {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Software License"));
     setWindowIcon(QIcon());
     setFont(defaultDialogFont());
     setFixedSize(twips(7200), twips(7005));
 
     // First in the tab order, so it holds the focus at opening.
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setGeometry(twipsRect(3000, 6480, 1215, 375));
-    OKButton->setDefault(false);
-    // Enter presses it while it has the focus, and only then.
-    OKButton->setAutoDefault(true);
+    OKButton = makeButton(this, QStringLiteral("OK"), twipsRect(3000, 6480, 1215, 375));
+    setFocusAtOpening(OKButton);
 
     txtLicense = new QPlainTextEdit(this);
     txtLicense->setGeometry(twipsRect(360, 120, 6495, 6135));
@@ -46,7 +39,7 @@ QString frmLicense::distributionTerms()
     const QString reserved = QStringLiteral("All rights reserved.");
     // Kept short so that the address is not broken across two lines.
     const QString maker = QStringLiteral("ROUSTABELL is made by Quillon; see ") +
-                          QString::fromLatin1(kMakerWebSite) +
+                          QString::fromLatin1(programinfo::kWebSite) +
                           QStringLiteral(" for news and updates.");
     const QString permission =
         QStringLiteral("Redistribution and use in source and binary forms, with or without "
@@ -90,29 +83,9 @@ void frmLicense::OKButton_Click()
 
 void frmLicense::keyPressEvent(QKeyEvent *event)
 {
-    // Qt would press the last focused button from anywhere; Enter presses
-    // OKButton only while it holds the focus.
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (event->key() == Qt::Key_Escape || (enter && focusWidget() != OKButton)) {
+    if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void frmLicense::showEvent(QShowEvent *event)
-{
-    if (!event->spontaneous() && !m_loaded) {
-        m_loaded = true;
-        Form_Load();
-        OKButton->setFocus();
-    }
-    QDialog::showEvent(event);
-}
-
-void frmLicense::hideEvent(QHideEvent *event)
-{
-    if (!event->spontaneous())
-        m_loaded = false;
-    QDialog::hideEvent(event);
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QDialog>
+#include "platform/widgets/dialogs.h"
 
 class QPlainTextEdit;
 class QPushButton;
 
 // The distribution terms, read-only but selectable.
-class frmLicense : public QDialog
+class frmLicense : public ReloadingDialog
 {
     Q_OBJECT
 public:
@@ -19,16 +19,10 @@ public:
     static QString distributionTerms();
 
 public Q_SLOTS:
-    void Form_Load();
+    void Form_Load() override;
     void OKButton_Click();
 
 private:
-    // No cancel button: Esc does nothing; no default button: Enter presses
-    // only a focused OKButton.
+    // No cancel button: Esc does nothing.
     void keyPressEvent(QKeyEvent *event) override;
-    // Each opening loads the terms afresh, shown from the top.
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-    bool m_loaded = false;
 };

@@ -1,12 +1,12 @@
 #include "shell/frmqueryminimize.h"
 
-#include "app/frmmain.h"
+#include "platform/widgets/layout.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-frmQueryMinimize::frmQueryMinimize(frmMain &main, QWidget *parent)
-    : ControlBoxlessDialog(parent), m_main(main)
+frmQueryMinimize::frmQueryMinimize(Services &services, QWidget &window, QWidget *parent)
+    : ControlBoxlessDialog(parent), m_services(services), m_window(window)
 {
     // A blank, not an empty text: for an empty title Qt shows the program's name.
     setWindowTitle(QStringLiteral(" "));
@@ -14,18 +14,16 @@ frmQueryMinimize::frmQueryMinimize(frmMain &main, QWidget *parent)
     setFont(defaultDialogFont());
     resize(twips(4965), twips(3045));
 
-    Label1 = new QLabel(
+    Label1 = makeLabel(
+        this,
         QStringLiteral("Do you really want to close the Alarm Clock program?  (If you do, the "
                        "alarm will NOT go off.)    If you want your alarm to remain set, you "
                        "should minimize the window instead of closing it."),
-        this);
-    Label1->setGeometry(twipsRect(240, 120, 4455, 975));
-    Label1->setWordWrap(true);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    cmdMinimize = new QPushButton(QStringLiteral("You're right.. Minimize it please."), this);
-    cmdMinimize->setGeometry(twipsRect(240, 1320, 4575, 495));
-    cmdExitForReal = new QPushButton(QStringLiteral("I SAID EXIT AND I MEANT EXIT!!!!!"), this);
-    cmdExitForReal->setGeometry(twipsRect(240, 1920, 4575, 495));
+        twipsRect(240, 120, 4455, 975));
+    cmdMinimize = makeButton(this, QStringLiteral("You're right.. Minimize it please."),
+                             twipsRect(240, 1320, 4575, 495));
+    cmdExitForReal = makeButton(this, QStringLiteral("I SAID EXIT AND I MEANT EXIT!!!!!"),
+                                twipsRect(240, 1920, 4575, 495));
 
     setTabOrder(cmdMinimize, cmdExitForReal);
     cmdMinimize->setFocus();
@@ -35,11 +33,11 @@ frmQueryMinimize::frmQueryMinimize(frmMain &main, QWidget *parent)
 
 void frmQueryMinimize::cmdExitForReal_Click()
 {
-    m_main.services().control.endProgram();
+    m_services.control.endProgram();
 }
 
 void frmQueryMinimize::cmdMinimize_Click()
 {
-    m_main.setWindowState((m_main.windowState() & ~Qt::WindowMaximized) | Qt::WindowMinimized);
+    m_window.setWindowState((m_window.windowState() & ~Qt::WindowMaximized) | Qt::WindowMinimized);
     unload();
 }

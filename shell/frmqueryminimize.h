@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/windowsystem.h"
+#include "platform/services.h"
+#include "platform/widgets/dialogs.h"
 
 class QLabel;
 class QPushButton;
-class frmMain;
 
 // Asked when the main window is closed while an alarm is set: exit and lose
 // the alarm, or minimize and keep it.
@@ -12,7 +12,8 @@ class frmQueryMinimize : public ControlBoxlessDialog
 {
     Q_OBJECT
 public:
-    explicit frmQueryMinimize(frmMain &main, QWidget *parent = nullptr);
+    // window is the one that "Minimize" minimizes.
+    frmQueryMinimize(Services &services, QWidget &window, QWidget *parent = nullptr);
 
     QLabel *Label1 = nullptr;
     QPushButton *cmdMinimize = nullptr;
@@ -23,5 +24,6 @@ public Q_SLOTS:
     void cmdMinimize_Click();
 
 private:
-    frmMain &m_main;
+    Services &m_services;
+    QWidget &m_window;
 };

@@ -494,7 +494,7 @@ private Q_SLOTS:
         frmMain &main = open();
         main.Questions.append(pair("q", answer));
         main.cmdAlarmTest_Click();
-        frmAwareTest test(main, &main);
+        frmAwareTest test(main.awareness(), &main);
         test.show();
         QVERIFY(QTest::qWaitForWindowActive(&test));
         test.txtAnswer->setText(typed);
@@ -526,7 +526,7 @@ private Q_SLOTS:
         for (int i = 1; i <= count; ++i)
             main.Questions.append(pair(QString::number(i), QString()));
         m_fakes->random.sequence = {r};
-        frmAwareTest test(main, &main);
+        frmAwareTest test(main.awareness(), &main);
         QCOMPARE(test.currentQuestion(), main.Questions.item(position));
         QCOMPARE(test.lblQuestion->text(), QString::number(position));
     }
@@ -537,7 +537,7 @@ private Q_SLOTS:
         main.Questions.append(pair("Which?", "first"));
         main.Questions.append(pair("Which?", "second"));
         m_fakes->random.sequence = {0.75};
-        frmAwareTest test(main, &main);
+        frmAwareTest test(main.awareness(), &main);
         test.show();
         test.txtAnswer->setText("first");
         test.cmdStopAlarm_Click();
@@ -552,7 +552,7 @@ private Q_SLOTS:
     {
         frmMain &main = open();
         main.Questions.append(pair("q", "a"));
-        frmAwareTest test(main, &main);
+        frmAwareTest test(main.awareness(), &main);
         test.show();
         QVERIFY(QTest::qWaitForWindowActive(&test));
         QTest::keyClick(test.txtAnswer, Qt::Key_Escape);
@@ -573,7 +573,7 @@ private Q_SLOTS:
         main.Questions.append(pair("A question long enough to need more than one line when it is "
                                    "shown in the large question font of the window",
                                    "a"));
-        frmAwareTest test(main, &main);
+        frmAwareTest test(main.awareness(), &main);
         QCOMPARE(test.size(), QSize(668, 335));
         QCOMPARE(test.Label1->text(), QString("QUESTION:"));
         QCOMPARE(test.Label2->text(),

@@ -243,7 +243,7 @@ private Q_SLOTS:
     void questionIgnoresEscAndCloseRequests()
     {
         frmMain &main = open();
-        frmQueryMinimize question(main, &main);
+        frmQueryMinimize question(main.services(), main, &main);
         question.show();
         QVERIFY(QTest::qWaitForWindowActive(&question));
         QTest::keyClick(&question, Qt::Key_Escape);
@@ -255,7 +255,7 @@ private Q_SLOTS:
     void questionDesign()
     {
         frmMain &main = open();
-        frmQueryMinimize question(main, &main);
+        frmQueryMinimize question(main.services(), main, &main);
         QCOMPARE(question.windowTitle().trimmed(), QString());
         QCOMPARE(question.size(), QSize(331, 203));
         QCOMPARE(question.Label1->text(),

@@ -42,16 +42,12 @@ Step done(const Pairs &pairs)
     return Step{false, {}, {}, pairs};
 }
 
-QuestionSet questionSet(const Pairs &pairs)
+QList<QuestionPair> asPairs(const Pairs &pairs)
 {
-    QuestionSet set;
-    for (const auto &[question, answer] : pairs) {
-        auto record = std::make_shared<AwareTestQuestion>();
-        record->setQuestion(question);
-        record->setAnswer(answer);
-        set.append(record);
-    }
-    return set;
+    QList<QuestionPair> stored;
+    for (const auto &[question, answer] : pairs)
+        stored.append({question, answer});
+    return stored;
 }
 
 // What a load found, absent values left out.
@@ -270,7 +266,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, expected);
         for (const Step &step : steps) {
             const SaveResult result = step.settings ? saveSettings(dir(), step.fileName, step.time)
-                                                    : saveQuestions(dir(), questionSet(step.pairs));
+                                                    : saveQuestions(dir(), asPairs(step.pairs));
             QVERIFY2(result.ok, qPrintable(result.message()));
         }
         QCOMPARE(readFile(), expected);
@@ -323,7 +319,7 @@ private Q_SLOTS:
         QString time;
         for (const Step &step : steps) {
             const SaveResult result = step.settings ? saveSettings(dir(), step.fileName, step.time)
-                                                    : saveQuestions(dir(), questionSet(step.pairs));
+                                                    : saveQuestions(dir(), asPairs(step.pairs));
             QVERIFY2(result.ok, qPrintable(result.message()));
             if (step.settings) {
                 fileName = step.fileName;
@@ -381,8 +377,8 @@ private Q_SLOTS:
     void valueRoundTrip()
     {
         QFETCH(QString, value);
-        QVERIFY(saveQuestions(dir(), questionSet({{"before", "x"}, {value, value}, {"after", "y"}}))
-                    .ok);
+        QVERIFY(
+            saveQuestions(dir(), asPairs({{"before", "x"}, {value, value}, {"after", "y"}})).ok);
         QVERIFY(saveSettings(dir(), value, value).ok);
         QVERIFY(saveSettings(dir(), value, value).ok);
         QVERIFY(!outline(readFile()).last().startsWith("ERROR"));
@@ -392,14 +388,7 @@ private Q_SLOTS:
                                                 "Q:" + value, "A:" + value, "Q:after", "A:y"}));
 
         // The questions, carried through those settings saves, survive another Done.
-        QuestionSet reloaded;
-        for (const QuestionPair &pair : stored.pairs) {
-            auto record = std::make_shared<AwareTestQuestion>();
-            record->setQuestion(pair.question);
-            record->setAnswer(pair.answer);
-            reloaded.append(record);
-        }
-        QVERIFY(saveQuestions(dir(), reloaded).ok);
+        QVERIFY(saveQuestions(dir(), stored.pairs).ok);
         QCOMPARE(describe(load(dir())), describe(stored));
     }
 
@@ -427,7 +416,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QFETCH(QString, expected);
         QVERIFY(saveSettings(dir(), value, "t").ok);
-        QVERIFY(saveQuestions(dir(), questionSet({{value, value}})).ok);
+        QVERIFY(saveQuestions(dir(), asPairs({{value, value}})).ok);
         QVERIFY2(!outline(readFile()).last().startsWith("ERROR"), readFile().constData());
         QCOMPARE(describe(load(dir())),
                  QStringList({"file:" + expected, "time:t", "Q:" + expected, "A:" + expected}));
@@ -656,7 +645,7 @@ private Q_SLOTS:
                  QStringList({"AlarmClockConfig", ".WakeyFileName=g", ".WakeyTime=8:00"}));
 
         writeFile(bytes);
-        const SaveResult second = saveQuestions(dir(), questionSet({{"q2", "a2"}}));
+        const SaveResult second = saveQuestions(dir(), asPairs({{"q2", "a2"}}));
         QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
                                                    "..QA_Pair", "...Question=q2", "...Answer=a2"}));
@@ -691,7 +680,7 @@ private Q_SLOTS:
             QFile taken(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
             QVERIFY(taken.open(QIODevice::WriteOnly));
         }
-        const SaveResult result = saveQuestions(dir(), questionSet({{"q", "a"}}));
+        const SaveResult result = saveQuestions(dir(), asPairs({{"q", "a"}}));
         QVERIFY(!result.ok);
         QVERIFY(result.keptAside.isEmpty());
         QVERIFY2(result.message().contains("AlarmClockConfig.xml.unreadable"),
@@ -763,7 +752,7 @@ private Q_SLOTS:
 
         // Both saves keep the nesting and write a file that loads again.
         QVERIFY(saveSettings(dir(), "g", "8:00").ok);
-        QVERIFY(saveQuestions(dir(), questionSet({{"new", "pair"}})).ok);
+        QVERIFY(saveQuestions(dir(), asPairs({{"new", "pair"}})).ok);
         QStringList expectedAfter{"file:g", "time:8:00"};
         for (const QString &line : expected) {
             if (line.startsWith("Q:") || line.startsWith("A:"))
@@ -838,7 +827,7 @@ private Q_SLOTS:
         QCOMPARE(describe(load(dir())),
                  QStringList({"file:/s/a.wav", "time:7:30", "Q:loose", "A:1", "Q:old", "A:café"}));
 
-        QVERIFY(saveQuestions(dir(), questionSet({{"n1", "m1"}, {"n2", ""}})).ok);
+        QVERIFY(saveQuestions(dir(), asPairs({{"n1", "m1"}, {"n2", ""}})).ok);
         const QByteArray afterDone =
             "<!-- written by hand -->\n"
             "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#x9;d\">\n"
@@ -867,7 +856,7 @@ private Q_SLOTS:
     void saveIntoRootOfAnotherName()
     {
         writeFile("<Settings><Kept>1</Kept></Settings>");
-        QVERIFY(saveQuestions(dir(), questionSet({{"q", "a"}})).ok);
+        QVERIFY(saveQuestions(dir(), asPairs({{"q", "a"}})).ok);
         QVERIFY(saveSettings(dir(), "f", "t").ok);
         QCOMPARE(outline(readFile()),
                  QStringList({"Settings", ".Kept=1", ".AwareTestQuestions", "..QA_Pair",
@@ -879,8 +868,8 @@ private Q_SLOTS:
         Pairs pairs;
         for (int i = 0; i < 32767; ++i)
             pairs.append({QString("Question %1?").arg(i), QString::number(i + 1)});
-        QVERIFY(saveQuestions(dir(), questionSet(pairs)).ok);
-        QVERIFY(saveQuestions(dir(), questionSet(pairs)).ok);
+        QVERIFY(saveQuestions(dir(), asPairs(pairs)).ok);
+        QVERIFY(saveQuestions(dir(), asPairs(pairs)).ok);
         const StoredSettings stored = load(dir());
         QCOMPARE(stored.pairs.size(), 32767);
         QCOMPARE(stored.pairs.first().question, QString("Question 0?"));
@@ -949,7 +938,7 @@ private Q_SLOTS:
             if (failure == Failure::FileTooLarge)
                 limit.emplace(4096);
             results[0] = saveSettings(target, big, big);
-            results[1] = saveQuestions(target, questionSet(pairs));
+            results[1] = saveQuestions(target, asPairs(pairs));
         }
 
         for (const SaveResult &result : results) {

@@ -1,5 +1,5 @@
 // Date values: the numbers, the general date format and the locale parser.
-#include "platform/datevalue.h"
+#include "platform/date/datevalue.h"
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>

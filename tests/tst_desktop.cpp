@@ -1,9 +1,9 @@
 // Desktop integration: where the configuration lives, and the login manager's
 // sleep lock, against a stand-in login manager on a private system bus.
 
+#include "config/configlocation.h"
 #include "config/configstore.h"
-#include "platform/configlocation.h"
-#include "platform/logindinhibitor.h"
+#include "platform/linux/logindinhibitor.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>

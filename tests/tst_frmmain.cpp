@@ -74,7 +74,7 @@ private Q_SLOTS:
             question->setAnswer(QString(text).toUpper());
             stored.append(question);
         }
-        QVERIFY(configstore::saveQuestions(m_dir.path(), stored).ok);
+        QVERIFY(configstore::saveQuestions(m_dir.path(), stored.storedPairs()).ok);
 
         frmMain &main = open();
         QCOMPARE(main.txtFileNameWAV->text(), QString("/sounds/wake.wav"));

@@ -3,6 +3,7 @@
 #include "app/frmmain.h"
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
+#include "platform/widgets/layout.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 
@@ -138,7 +139,7 @@ private:
     bool openEditor(const Pairs &pairs)
     {
         makeMain(pairs);
-        m_editor = std::make_unique<frmQuestions>(*m_main, m_main.get());
+        m_editor = std::make_unique<frmQuestions>(m_main->awareness(), m_main.get());
         m_editor->show();
         return QTest::qWaitForWindowActive(m_editor.get());
     }

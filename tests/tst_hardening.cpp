@@ -352,7 +352,7 @@ configstore::SaveResult crashStep(const QString &dir, qint64 step)
 {
     if (step % 2 == 0)
         return configstore::saveSettings(dir, crashFileName(step), crashTime(step));
-    return configstore::saveQuestions(dir, crashQuestions(step));
+    return configstore::saveQuestions(dir, crashQuestions(step).storedPairs());
 }
 
 // Runs in the child: saves forever, reporting each step once it is on disk.
@@ -955,7 +955,7 @@ private Q_SLOTS:
                 old.append(record);
             }
             QVERIFY(configstore::saveSettings(dir, wav, "7:30").ok);
-            QVERIFY(configstore::saveQuestions(dir, old).ok);
+            QVERIFY(configstore::saveQuestions(dir, old.storedPairs()).ok);
         };
 
         std::unique_ptr<TmpfsMount> mount;

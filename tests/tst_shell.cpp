@@ -2,7 +2,7 @@
 // terms window.
 #include "app/frmmain.h"
 #include "platform/systemservices.h"
-#include "platform/windowsystem.h"
+#include "platform/widgets/layout.h"
 #include "shell/frmabout.h"
 #include "shell/frmlicense.h"
 #include "support/fakes.h"
@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(about.lblVersion->text(), QStringLiteral("Version 1.0.1"));
         QCOMPARE(about.lblTitle->text(), QStringLiteral("ROUSTABELL"));
         QCOMPARE(about.lblDescription->text(), kDescription);
-        QCOMPARE(about.lblURL->text(), QString::fromLatin1(kMakerWebSite));
+        QCOMPARE(about.lblURL->text(), QString::fromLatin1(programinfo::kWebSite));
         QVERIFY(about.lblDisclaimer->text().contains(QStringLiteral("warranty")));
         for (QLabel *label : {about.lblDescription, about.lblDisclaimer, about.lblTitle,
                               about.lblVersion, about.lblURL})
@@ -341,7 +341,7 @@ private Q_SLOTS:
         QLabel *label = target == QLatin1String("lblURL") ? about.lblURL : about.lblTitle;
         QTest::mouseClick(label, Qt::MouseButton(button));
         QCOMPARE(m_fakes->launcher.urls,
-                 opens ? QStringList{QString::fromLatin1(kMakerWebSite)} : QStringList{});
+                 opens ? QStringList{QString::fromLatin1(programinfo::kWebSite)} : QStringList{});
         QVERIFY(about.isVisible());
         QVERIFY(m_fakes->messages.texts.isEmpty());
     }
@@ -641,7 +641,7 @@ private Q_SLOTS:
                                                           << "";
         QTest::newRow("maker") << 3 << "contains"
                                << "Quillon";
-        QTest::newRow("maker's web site") << 3 << "contains" << kMakerWebSite;
+        QTest::newRow("maker's web site") << 3 << "contains" << programinfo::kWebSite;
         QTest::newRow("empty line after the maker") << 4 << "exact"
                                                     << "";
         QTest::newRow("permission") << 5 << "exact" << kPermission;
@@ -735,9 +735,9 @@ private Q_SLOTS:
                                 .arg(box->viewport()->height())));
         // The maker's address reads whole, on one line.
         const QTextBlock maker = box->document()->findBlockByNumber(3);
-        const int at = maker.text().indexOf(QLatin1String(kMakerWebSite));
+        const int at = maker.text().indexOf(QLatin1String(programinfo::kWebSite));
         QVERIFY(at >= 0);
-        const int last = at + int(qstrlen(kMakerWebSite)) - 1;
+        const int last = at + int(qstrlen(programinfo::kWebSite)) - 1;
         QCOMPARE(maker.layout()->lineForTextPosition(last).lineNumber(),
                  maker.layout()->lineForTextPosition(at).lineNumber());
         // Wrapped at the box's width: no line runs past its right edge.

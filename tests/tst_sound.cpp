@@ -1,8 +1,8 @@
 // The real sound service against a real sound server: what it plays is
 // recorded from the monitor of the test server's null sink and judged from
 // the samples. Also the WAV header reader, against hostile headers.
-#include "platform/qtsoundservice.h"
-#include "platform/wavinfo.h"
+#include "platform/sound/module/qtsoundservice.h"
+#include "platform/sound/module/wavinfo.h"
 
 #include <QAudioDevice>
 #include <QBuffer>

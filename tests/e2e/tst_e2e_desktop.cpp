@@ -2,7 +2,8 @@
 // window manager, judged by what the sound server really played.
 #include "app/frmmain.h"
 #include "awareness/frmawaretest.h"
-#include "platform/qtsoundservice.h"
+#include "platform/linux/linuxservices.h"
+#include "platform/sound/module/qtsoundservice.h"
 #include "platform/systemservices.h"
 #include "support/fakes.h"
 #include "support/modal.h"

@@ -1,6 +1,6 @@
-#include "platform/qtsoundservice.h"
+#include "platform/sound/module/qtsoundservice.h"
 
-#include "platform/wavinfo.h"
+#include "platform/sound/module/wavinfo.h"
 
 #include <QAudioDevice>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "platform/configlocation.h"
+#include "config/configlocation.h"
 
 #include "config/configstore.h"
 

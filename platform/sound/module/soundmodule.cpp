@@ -1,5 +1,5 @@
 // Entry points of the sound module that LazySoundService loads.
-#include "platform/qtsoundservice.h"
+#include "platform/sound/module/qtsoundservice.h"
 
 extern "C" {
 

@@ -1,4 +1,4 @@
-#include "platform/datevalue.h"
+#include "platform/date/datevalue.h"
 
 #include <QChar>
 #include <QStringList>

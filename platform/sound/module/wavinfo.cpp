@@ -1,4 +1,4 @@
-#include "platform/wavinfo.h"
+#include "platform/sound/module/wavinfo.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "platform/lazysoundservice.h"
+#include "platform/sound/lazysoundservice.h"
 
 #include <QCoreApplication>
 

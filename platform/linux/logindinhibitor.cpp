@@ -1,4 +1,4 @@
-#include "platform/logindinhibitor.h"
+#include "platform/linux/logindinhibitor.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

@@ -1,0 +1,16 @@
+#include "app/desktopservices.h"
+
+#include "config/configlocation.h"
+
+#include <QCoreApplication>
+
+DesktopServices::DesktopServices(std::function<void(const QString &)> soundUnavailable)
+    : m_sound(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                  QString::fromLatin1(LazySoundService::kModuleFileName),
+              std::move(soundUnavailable)),
+      m_services{m_clock, m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
+                 m_control, m_inhibitor, programDirectory(),
+                 // Installed in a folder it cannot write, the program keeps its file per user.
+                 chooseConfigDirectory(programDirectory())}
+{
+}

@@ -1,0 +1,54 @@
+#include "platform/widgets/dialogs.h"
+
+#include <QCloseEvent>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QShowEvent>
+
+ControlBoxlessDialog::ControlBoxlessDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+}
+
+void ControlBoxlessDialog::unload()
+{
+    done(QDialog::Accepted);
+}
+
+void ControlBoxlessDialog::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void ControlBoxlessDialog::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+}
+
+ReloadingDialog::ReloadingDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+void ReloadingDialog::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous() && !m_loaded) {
+        m_loaded = true;
+        Form_Load();
+        if (m_focusAtOpening)
+            m_focusAtOpening->setFocus();
+    }
+    QDialog::showEvent(event);
+}
+
+void ReloadingDialog::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        m_loaded = false;
+    QDialog::hideEvent(event);
+}

@@ -1,0 +1,91 @@
+#include "platform/widgets/layout.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+// Shared by every button: Qt's own default-button rules would press the last
+// focused button from a text box, or nothing at all outside a dialog.
+class EnterPressesFocusedButton : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            auto *button = qobject_cast<QPushButton *>(watched);
+            if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+                button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+QFont defaultDialogFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+QFont arialFont(qreal pointSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+QIcon drawnIcon(const QString &name)
+{
+    QIcon icon;
+    QDirIterator sizes(QStringLiteral(":/icons"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (sizes.hasNext()) {
+        const QString file =
+            sizes.next() + QStringLiteral("/apps/") + name + QStringLiteral(".png");
+        if (QFile::exists(file))
+            icon.addFile(file);
+    }
+    return icon;
+}
+
+void takeEnterWhenFocused(QPushButton *button)
+{
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->installEventFilter(new EnterPressesFocusedButton(button));
+}
+
+QPushButton *makeButton(QWidget *parent, const QString &caption, const QRect &geometry)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setGeometry(geometry);
+    takeEnterWhenFocused(button);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const QString &caption, const QRect &geometry)
+{
+    auto *label = new QLabel(caption, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    label->setGeometry(geometry);
+    return label;
+}
