@@ -190,7 +190,11 @@ void frmMain::cmdAlarmTest_Click()
 
 void frmMain::cmdAlarmStop_Click()
 {
-    if (Questions.count() > 0 && bAlarmSounding && !m_awareTest) {
+    // Reached again from inside the open test (a close or logout request):
+    // only the test's own answer may go on to silence the alarm.
+    if (m_awareTest)
+        return;
+    if (Questions.count() > 0 && bAlarmSounding) {
         frmAwareTest test(awareness(), this);
         m_awareTest = &test;
         test.exec();
@@ -233,6 +237,10 @@ void frmMain::SaveSettings()
 
 bool frmMain::Form_QueryUnload()
 {
+    // A request that arrives while the awareness test or the question is open
+    // waits for the person's answer there: it changes nothing and is refused.
+    if (m_awareTest || m_queryMinimize)
+        return true;
     bool cancel = false;
     if (bAlarmSounding) {
         cancel = true;
@@ -240,7 +248,9 @@ bool frmMain::Form_QueryUnload()
     }
     if (bAlarmSet) {
         frmQueryMinimize question(m_services, *this, this);
+        m_queryMinimize = &question;
         question.exec();
+        m_queryMinimize = nullptr;
         cancel = true;
     }
     return cancel;

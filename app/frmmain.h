@@ -12,6 +12,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class frmAwareTest;
+class frmQueryMinimize;
 
 // The main window: owner of the alarm state and of the question set.
 class frmMain : public QMainWindow
@@ -88,6 +89,7 @@ private:
     bool bAlarmSet = false;
     bool bAlarmSounding = false;
     frmAwareTest *m_awareTest = nullptr;
+    frmQueryMinimize *m_queryMinimize = nullptr;
 };
 
 inline constexpr auto kStatusNotSet = "Alarm is NOT set!";

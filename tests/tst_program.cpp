@@ -1,0 +1,204 @@
+// The program as main() builds it, sent what the desktop sends: a logout, a
+// sound module that cannot be loaded, and requests that arrive while one of
+// its modal windows is open.
+#include "app/program.h"
+#include "awareness/frmawaretest.h"
+#include "platform/sound/lazysoundservice.h"
+#include "shell/frmqueryminimize.h"
+#include "support/fakes.h"
+#include "support/modal.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+class tst_Program : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_wav;
+    std::unique_ptr<FakeServices> m_fakes;
+    std::unique_ptr<Program> m_program;
+
+    frmMain &start()
+    {
+        m_program = std::make_unique<Program>(m_fakes->services);
+        frmMain &main = m_program->window();
+        main.txtFileNameWAV->setText(m_wav);
+        main.show();
+        if (!QTest::qWaitForWindowActive(&main))
+            qWarning("main window did not become active");
+        return main;
+    }
+
+    // Armed for 7:30 and fired at 7:30:01, with one question defined.
+    frmMain &sounding()
+    {
+        frmMain &main = start();
+        auto question = std::make_shared<AwareTestQuestion>();
+        question->setQuestion("Say yes");
+        question->setAnswer("yes");
+        main.Questions.append(question);
+        main.txtAlarmTime->setText("7:30");
+        main.cmdSet_Click();
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
+        main.Timer1_Timer();
+        return main;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        QVERIFY(m_dir.isValid());
+        m_wav = m_dir.filePath("wake.wav");
+        QFile file(m_wav);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void init()
+    {
+        m_fakes = std::make_unique<FakeServices>(m_dir.path());
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
+    }
+
+    void cleanup()
+    {
+        m_program.reset();
+        closeAllWindows();
+    }
+
+    void logoutWhileIdleGoesAhead()
+    {
+        start();
+        QVERIFY(!m_program->sessionEnding());
+    }
+
+    // A second logout (or close) while the first one's question is open asks
+    // nothing more and is refused.
+    void logoutWhileArmedAsksOnce()
+    {
+        frmMain &main = start();
+        main.txtAlarmTime->setText("7:30");
+        main.cmdSet_Click();
+        bool innerCancelled = false;
+        int nested = 0;
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *question = qobject_cast<frmQueryMinimize *>(window);
+            QVERIFY(question);
+            // Counts and closes any second question, so that a fault fails
+            // the test instead of hanging it.
+            auto *guard = new QTimer(question);
+            connect(guard, &QTimer::timeout, [&nested, question] {
+                auto *other = qobject_cast<frmQueryMinimize *>(QApplication::activeModalWidget());
+                if (other && other != question) {
+                    ++nested;
+                    other->unload();
+                }
+            });
+            guard->start(50);
+            innerCancelled = m_program->sessionEnding();
+            main.close();
+            QTest::mouseClick(question->cmdMinimize, Qt::LeftButton);
+        });
+        QVERIFY(m_program->sessionEnding());
+        QVERIFY(driver.ran());
+        QVERIFY(innerCancelled);
+        QCOMPARE(nested, 0);
+        QVERIFY(main.alarmSet());
+    }
+
+    void requestsInsideTheTestChangeNothing_data()
+    {
+        QTest::addColumn<QString>("request");
+        QTest::newRow("logout") << "logout";
+        QTest::newRow("window closed") << "close";
+        QTest::newRow("File, Exit") << "exit";
+        QTest::newRow("Stop pressed from code") << "stop";
+    }
+
+    // Only the exact answer silences: whatever reaches the main window while
+    // the awareness test is open leaves the test, the sound and the flags.
+    void requestsInsideTheTestChangeNothing()
+    {
+        QFETCH(QString, request);
+        frmMain &main = sounding();
+        QVERIFY(main.alarmSounding());
+        bool cancelled = false, stillLooping = false, stillSounding = false, testShowing = false;
+        QString status;
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *test = qobject_cast<frmAwareTest *>(window);
+            QVERIFY(test);
+            if (request == "logout")
+                cancelled = m_program->sessionEnding();
+            else if (request == "close")
+                cancelled = !main.close();
+            else if (request == "exit")
+                main.mnuFileExit->trigger();
+            else
+                main.cmdAlarmStop_Click();
+            stillLooping = m_fakes->sound.looping == m_wav;
+            stillSounding = main.alarmSounding();
+            testShowing = test->isVisible();
+            status = main.lblAlarmStatus->text();
+            test->txtAnswer->setText("yes");
+            QTest::mouseClick(test->cmdStopAlarm, Qt::LeftButton);
+        });
+        main.cmdAlarmStop_Click();
+        QVERIFY(driver.ran());
+        if (request == "logout" || request == "close")
+            QVERIFY(cancelled);
+        QVERIFY(stillLooping);
+        QVERIFY(stillSounding);
+        QVERIFY(testShowing);
+        QVERIFY(status != "Alarm is NOT set!");
+        QVERIFY(main.isVisible());
+        // The answer given, the one Stop that opened the test silences.
+        QVERIFY(!main.alarmSounding());
+        QVERIFY(m_fakes->sound.looping.isEmpty());
+    }
+
+    // The real loader on a module that is not there: the person is told once,
+    // after the request that found it, with the reason.
+    void missingSoundModuleIsToldOnce()
+    {
+        Program *program = nullptr;
+        LazySoundService sound(m_dir.filePath("no-such-module.so"), [&program](const QString &why) {
+            if (program)
+                program->soundUnavailable(why);
+        });
+        Services services = m_fakes->services;
+        Services withLoader{services.clock,          sound,
+                            services.messages,       services.fileDialog,
+                            services.launcher,       services.registry,
+                            services.random,         services.control,
+                            services.inhibitor,      services.programDirectory,
+                            services.configDirectory};
+        m_program = std::make_unique<Program>(withLoader);
+        program = m_program.get();
+        frmMain &main = m_program->window();
+        main.txtFileNameWAV->setText(m_wav);
+        main.cmdAlarmTest_Click();
+        main.cmdAlarmTest_Click();
+        QVERIFY(m_fakes->messages.texts.isEmpty());
+        QTRY_COMPARE(m_fakes->messages.texts.size(), 1);
+        QVERIFY(m_fakes->messages.texts.first().startsWith(
+            "The sound system could not be loaded, so no alarm can be heard."));
+        QVERIFY(m_fakes->messages.texts.first().contains("no-such-module.so"));
+        QCOMPARE(m_fakes->messages.titles.first(), QString("ROUSTABELL"));
+        m_program.reset();
+    }
+};
+
+QTEST_MAIN(tst_Program)
+#include "tst_program.moc"
