@@ -113,12 +113,13 @@ void frmMain::buildWindow()
     connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
     connect(mnuHelpLicenseInfo, &QAction::triggered, this, &frmMain::mnuHelpLicenseInfo_Click);
 
-    // The client area is 466 x 253 below the menu bar, at 117, 162 on the screen.
+    // The client area is 466 x 253 at 117, 162 on the screen; the menu bar
+    // stands above it, as a title bar's menu would.
     const QSize clientSize(twips(6990), twips(3795));
+    const int menuHeight = menuBar()->sizeHint().height();
     client->setMinimumSize(clientSize);
-    setGeometry(
-        QRect(QPoint(twips(1755), twips(2430)),
-              QSize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height())));
+    setGeometry(QRect(QPoint(twips(1755), twips(2430) - menuHeight),
+                      QSize(clientSize.width(), clientSize.height() + menuHeight)));
 }
 
 void frmMain::cmdAwakeTestQuestions_Click()
@@ -175,9 +176,10 @@ void frmMain::cmdSet_Click()
     lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
                             datevalue::formatGeneral(dtWakeyTime));
     updateSleepInhibitor();
+    // Saved before the sound is loaded: loading may stall on a large file.
+    SaveSettings();
     // Loaded now so that the alarm is heard the moment it fires.
     m_services.sound.prepare(sWakeyFileName);
-    SaveSettings();
 }
 
 void frmMain::cmdAlarmTest_Click()

@@ -267,12 +267,18 @@ private Q_SLOTS:
     void setSavesBothTextsAsTyped()
     {
         frmMain &main = open();
+        // The texts are on disk before the sound is loaded, which may stall.
+        std::optional<QString> savedWhenPrepared;
+        m_fakes->sound.duringPrepare = [&] {
+            savedWhenPrepared = configstore::load(m_dir.path()).wakeyTime;
+        };
         setAt(main, " 7:30 ");
         const configstore::StoredSettings stored = configstore::load(m_dir.path());
         QCOMPARE(stored.wakeyTime.value_or("?"), QString(" 7:30 "));
         QCOMPARE(stored.wakeyFileName.value_or("?"), m_wav);
         // Prepared ahead so that the ring is heard at once.
         QVERIFY(m_fakes->sound.calls.contains(FakeSound::Call{"prepare", m_wav}));
+        QCOMPARE(savedWhenPrepared.value_or("?"), QString(" 7:30 "));
     }
 
     void failedSaveIsReportedAndTheAlarmStaysArmed()

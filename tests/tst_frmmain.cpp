@@ -108,6 +108,9 @@ private Q_SLOTS:
         QCOMPARE(main.windowTitle(), QString("Quillon's Clamorific Alarm Clock Thingy"));
         QVERIFY(!main.windowIcon().isNull());
         QCOMPARE(main.centralWidget()->size(), QSize(466, 253));
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        QCOMPARE(main.centralWidget()->mapToGlobal(QPoint(0, 0)), QPoint(117, 162));
         QCOMPARE(main.cmdAwakeTestQuestions->toolTip(),
                  QString("If you define \"Awareness Test\" questions, the alarm will not shut off "
                          "until you answer a question correctly.  If you do not define any "

@@ -23,6 +23,8 @@ void FakeSound::stop()
 void FakeSound::prepare(const QString &path)
 {
     calls.append({QStringLiteral("prepare"), path});
+    if (duringPrepare)
+        duringPrepare();
 }
 
 QStringList FakeSound::kinds() const

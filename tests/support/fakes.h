@@ -49,6 +49,7 @@ public:
     QString looping;
     QList<Call> calls;
     std::function<void()> duringPlayOnce;
+    std::function<void()> duringPrepare;
 };
 
 class FakeMessages : public MessageBoxService
