@@ -14,6 +14,8 @@
 namespace {
 
 const char *const kBlankQuestion = "(blank question)";
+const char *const kKeptInUse =
+    "\n\nThe questions as you left them stay in use until the program ends.";
 
 // Switching to another window or opening a context menu is no change of
 // focus between the window's controls.
@@ -150,11 +152,10 @@ void frmQuestions::cmdOK_Click()
     Services &services = m_context.services;
     const configstore::SaveResult result =
         configstore::saveQuestions(services.configDirectory, m_context.Questions.storedPairs());
-    if (!result.ok) {
-        // Staying open keeps everything typed; the person may try again.
-        services.messages.show(this, result.message());
-        return;
-    }
+    // A failed save closes the window too: staying open while the save keeps
+    // failing would trap the person (and an alarm firing behind it).
+    if (!result.ok)
+        services.messages.show(this, result.message() + QString::fromUtf8(kKeptInUse));
     unload();
 }
 
