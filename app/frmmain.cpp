@@ -62,13 +62,11 @@ void frmMain::buildWindow()
 
     Label1 = makeLabel(client, "Wakey noise (.WAV) file", twipsRect(120, 240, 2055, 255));
     Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    txtFileNameWAV = new QLineEdit(client);
-    txtFileNameWAV->setGeometry(twipsRect(2280, 120, 3015, 375));
+    txtFileNameWAV = makeTextBox(client, twipsRect(2280, 120, 3015, 375));
     cmdBrowse = makeButton(client, "Browse", twipsRect(5400, 120, 1095, 375));
     Label2 = makeLabel(client, "Wakey time", twipsRect(1080, 720, 1095, 255));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    txtAlarmTime = new QLineEdit(client);
-    txtAlarmTime->setGeometry(twipsRect(2280, 600, 2055, 375));
+    txtAlarmTime = makeTextBox(client, twipsRect(2280, 600, 2055, 375));
     cmdSet = makeButton(client, "Set", twipsRect(4440, 600, 855, 375));
     cmdSet->setEnabled(false);
     cmdAwakeTestQuestions =

@@ -29,8 +29,7 @@ frmAwareTest::frmAwareTest(const AwarenessContext &context, QWidget *parent)
                         this);
     Label2->setGeometry(twipsRect(240, 3000, 9615, 375));
     Label2->setFont(arialFont(12, true));
-    txtAnswer = new QLineEdit(this);
-    txtAnswer->setGeometry(twipsRect(120, 3480, 9735, 735));
+    txtAnswer = makeTextBox(this, twipsRect(120, 3480, 9735, 735));
     txtAnswer->setAccessibleName(QStringLiteral("Answer"));
     Label2->setBuddy(txtAnswer);
     // Enter in the answer box must not submit; on the focused button it does.

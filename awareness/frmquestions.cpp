@@ -41,11 +41,9 @@ frmQuestions::frmQuestions(const AwarenessContext &context, QWidget *parent)
     // Entries are all one line high; the popup need not measure each one.
     if (auto *view = qobject_cast<QListView *>(cboQA_List->view()))
         view->setUniformItemSizes(true);
-    txtQuestion = new QLineEdit(this);
-    txtQuestion->setGeometry(twipsRect(360, 1320, 5295, 615));
+    txtQuestion = makeTextBox(this, twipsRect(360, 1320, 5295, 615));
     txtQuestion->setEnabled(false);
-    txtAnswer = new QLineEdit(this);
-    txtAnswer->setGeometry(twipsRect(360, 2520, 5295, 615));
+    txtAnswer = makeTextBox(this, twipsRect(360, 2520, 5295, 615));
     txtAnswer->setEnabled(false);
     Label1 = makeLabel(this, "Question:", twipsRect(360, 1080, 1335, 255));
     Label2 = makeLabel(this,

@@ -3,6 +3,8 @@
 // its modal windows is open.
 #include "app/program.h"
 #include "awareness/frmawaretest.h"
+#include "awareness/frmquestions.h"
+#include "config/configstore.h"
 #include "platform/sound/lazysoundservice.h"
 #include "shell/frmqueryminimize.h"
 #include "support/fakes.h"
@@ -166,6 +168,52 @@ private Q_SLOTS:
         // The answer given, the one Stop that opened the test silences.
         QVERIFY(!main.alarmSounding());
         QVERIFY(m_fakes->sound.looping.isEmpty());
+    }
+
+    // Texts longer than a text box's default maximum, through every box that
+    // shows them: loaded, selected, edited beside, saved and answered.
+    void longTextsPassEveryBoxWhole()
+    {
+        const QString question = QString(40000, 'q') + "?";
+        const QString answer = QString(40000, 'a');
+        const QString longName = m_dir.filePath(QString(40000, 'n') + ".wav");
+        QVERIFY(configstore::saveSettings(m_dir.path(), longName, QString(40000, '7')).ok);
+        QVERIFY(configstore::saveQuestions(m_dir.path(), {{question, answer}}).ok);
+        m_program = std::make_unique<Program>(m_fakes->services);
+        frmMain &main = m_program->window();
+        QCOMPARE(main.txtFileNameWAV->text(), longName);
+        QCOMPARE(main.txtAlarmTime->text().size(), 40000);
+
+        ModalDriver editing;
+        editing.onNextModal([&](QWidget *window) {
+            auto *editor = qobject_cast<frmQuestions *>(window);
+            QVERIFY(editor);
+            editor->cboQA_List->setListIndex(0);
+            editor->txtAnswer->setFocus();
+            QTest::keyClick(editor->txtAnswer, Qt::Key_End);
+            QTest::keyClick(editor->txtAnswer, Qt::Key_Z);
+            editor->cmdOK->click();
+        });
+        main.cmdAwakeTestQuestions_Click();
+        QVERIFY(editing.ran());
+        const QList<configstore::QuestionPair> stored = configstore::load(m_dir.path()).pairs;
+        QCOMPARE(stored.size(), 1);
+        QCOMPARE(stored.first().question, question);
+        QCOMPARE(stored.first().answer, answer + "z");
+
+        main.txtFileNameWAV->setText(m_wav);
+        main.cmdAlarmTest_Click();
+        ModalDriver answering;
+        answering.onNextModal([&](QWidget *window) {
+            auto *test = qobject_cast<frmAwareTest *>(window);
+            QVERIFY(test);
+            test->txtAnswer->setText(answer + "z");
+            test->cmdStopAlarm->click();
+        });
+        main.cmdAlarmStop_Click();
+        QVERIFY(answering.ran());
+        QVERIFY(!answering.timedOut());
+        QVERIFY(!main.alarmSounding());
     }
 
     // The real loader on a module that is not there: the person is told once,

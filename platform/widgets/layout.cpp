@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+
+#include <limits>
 
 namespace {
 
@@ -88,4 +91,12 @@ QLabel *makeLabel(QWidget *parent, const QString &caption, const QRect &geometry
     label->setWordWrap(true);
     label->setGeometry(geometry);
     return label;
+}
+
+QLineEdit *makeTextBox(QWidget *parent, const QRect &geometry)
+{
+    auto *box = new QLineEdit(parent);
+    box->setMaxLength(std::numeric_limits<int>::max());
+    box->setGeometry(geometry);
+    return box;
 }

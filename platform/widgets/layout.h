@@ -5,6 +5,7 @@
 #include <QRect>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -37,3 +38,7 @@ void takeEnterWhenFocused(QPushButton *button);
 
 // A plain-text label, top left aligned, wrapping at its width.
 QLabel *makeLabel(QWidget *parent, const QString &caption, const QRect &geometry);
+
+// A one-line text box that takes a text of any length: Qt's default maximum
+// would cut a longer text, also one set from code.
+QLineEdit *makeTextBox(QWidget *parent, const QRect &geometry);
