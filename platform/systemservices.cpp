@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 DateValue SystemClock::now() const
@@ -24,9 +25,23 @@ void QtMessageBoxService::show(QWidget *parent, const QString &text, const QStri
 QString QtFileDialogService::showOpen(QWidget *parent, const QString &filter,
                                       const QString &fileName)
 {
-    // The filter text is both the name and the pattern of the one type offered.
-    const QString chosen = QFileDialog::getOpenFileName(parent, QString(), fileName, filter);
-    return chosen.isEmpty() ? fileName : QDir::toNativeSeparators(chosen);
+    // Any name, also one that does not exist yet: the person may be about to
+    // put the file there. (getOpenFileName refuses such a name.)
+    QFileDialog dialog(parent, QString(), QString(), filter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!fileName.isEmpty())
+        dialog.selectFile(fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return fileName;
+    // Qt 6.4's own dialog keeps the preselected file selected while another
+    // name is typed over it; the name box shows what the person chose.
+    const auto *nameBox = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (nameBox && !nameBox->text().isEmpty())
+        return QDir::toNativeSeparators(
+            QDir::cleanPath(dialog.directory().absoluteFilePath(nameBox->text())));
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
 double FixedStartRandom::next()

@@ -185,6 +185,27 @@ private Q_SLOTS:
         QCOMPARE(text, caption);
     }
 
+    void browse_data()
+    {
+        QTest::addColumn<bool>("picks");
+        QTest::newRow("a name that does not exist yet") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void browse()
+    {
+        QFETCH(bool, picks);
+        frmMain &main = open();
+        main.txtFileNameWAV->setText("/sounds/old.wav");
+        if (picks)
+            m_fakes->fileDialog.choice = QString("/sounds/not yet there.WAV");
+        main.cmdBrowse->click();
+        QCOMPARE(m_fakes->fileDialog.filters, QStringList{"*.wav"});
+        QCOMPARE(m_fakes->fileDialog.fileNames, QStringList{"/sounds/old.wav"});
+        QCOMPARE(main.txtFileNameWAV->text(),
+                 QString(picks ? "/sounds/not yet there.WAV" : "/sounds/old.wav"));
+    }
+
     void captionsFitTheirControls()
     {
         // Linux fonts are wider than the ones the layout was drawn for.

@@ -10,6 +10,7 @@
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -116,6 +117,42 @@ private Q_SLOTS:
         m_sound.reset();
         closeAllWindows();
         QTest::qWait(200);
+    }
+
+    // The real dialog takes a name that does not exist yet; Esc leaves the box.
+    void browseTakesANewName_data()
+    {
+        QTest::addColumn<bool>("picks");
+        QTest::newRow("typed a new name") << true;
+        QTest::newRow("Esc") << false;
+    }
+
+    void browseTakesANewName()
+    {
+        QFETCH(bool, picks);
+        const QString newName = m_dir.filePath("not yet recorded.wav");
+        QVERIFY(!QFile::exists(newName));
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            auto *edit = window->findChild<QLineEdit *>("fileNameEdit");
+            QVERIFY(edit);
+            if (picks) {
+                // As a person does: once the folder is listed with the old
+                // name selected, the new one typed over it.
+                auto *list = window->findChild<QAbstractItemView *>("listView");
+                QVERIFY(list);
+                QTRY_VERIFY(list->selectionModel()->hasSelection());
+                edit->selectAll();
+                QTest::keyClicks(edit, "not yet recorded.wav");
+                QTest::keyClick(edit, Qt::Key_Return);
+            } else {
+                QTest::keyClick(window, Qt::Key_Escape);
+            }
+        });
+        QTest::mouseClick(m_main->cmdBrowse, Qt::LeftButton);
+        QVERIFY(driver.ran());
+        QVERIFY(!driver.timedOut());
+        QCOMPARE(m_main->txtFileNameWAV->text(), picks ? newName : m_alarm);
     }
 
     void ringsAtItsMomentAndStopsAtOnce()
