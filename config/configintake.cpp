@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace configstore::detail {
 namespace {
 
@@ -180,21 +182,99 @@ std::optional<QString> decode(const QByteArray &bytes)
     return decoded;
 }
 
-// A document that carries any "<!" declaration (DOCTYPE, ENTITY, ...) is
-// refused as unparseable, never stripped and parsed: the store writes none,
-// and Qt 6.4.2's reader must not see DTD content at all. It parses a DOCTYPE
-// even inside the root element and expands the entities declared there, and
-// Debian's build may lack the fixes for CVE-2023-38197 (recursive entities)
-// and CVE-2023-37369. The reader's duplicate-attribute check is quadratic, so
-// attributes per tag are bounded as well, and so is the number of tags.
-// Only the constructs that can hide a '<' or '>' are skipped exactly; an
-// unterminated one is left for the reader to reject. All markup is ASCII, so
-// UTF-8 bytes can be scanned as they are.
+namespace {
+
+template <typename Char> bool isBlank(Char c)
+{
+    return c == Char(' ') || c == Char('\t') || c == Char('\n') || c == Char('\r');
+}
+
+// Character references and the five predefined entities stand for one
+// character each; any other reference would need a declaration to mean
+// anything. Qt's reader keeps an undeclared one in an attribute value as it
+// is, which a save would then write as text.
+template <typename Char>
+bool onlyPredefinedReferences(std::basic_string_view<Char> doc, std::size_t from, std::size_t to)
+{
+    const std::basic_string_view<Char> part = doc.substr(from, to - from);
+    for (std::size_t at = part.find(Char('&')); at != part.npos;
+         at = part.find(Char('&'), at + 1)) {
+        if (!hasAt(part, at, "&#") && !hasAt(part, at, "&amp;") && !hasAt(part, at, "&lt;") &&
+            !hasAt(part, at, "&gt;") && !hasAt(part, at, "&quot;") && !hasAt(part, at, "&apos;"))
+            return false;
+    }
+    return true;
+}
+
+// The '>' that closes a DOCTYPE of a name and at most an external identifier
+// (at is just after "<!DOCTYPE"), or npos for any other: an internal subset,
+// or anything not well-formed.
+template <typename Char> std::size_t doctypeEnd(std::basic_string_view<Char> doc, std::size_t at)
+{
+    constexpr std::size_t npos = std::basic_string_view<Char>::npos;
+    const auto skipBlanks = [&] {
+        const std::size_t from = at;
+        while (at < doc.size() && isBlank(doc[at]))
+            ++at;
+        return at > from;
+    };
+    const auto inName = [](Char c) {
+        for (const char stop : {'<', '>', '[', ']', '"', '\'', '&', '%'}) {
+            if (c == Char(stop))
+                return false;
+        }
+        return !isBlank(c);
+    };
+    if (!skipBlanks())
+        return npos;
+    const std::size_t name = at;
+    while (at < doc.size() && inName(doc[at]))
+        ++at;
+    if (at == name)
+        return npos;
+    int literals = 0;
+    if (skipBlanks()) {
+        if (hasAt(doc, at, "SYSTEM"))
+            literals = 1;
+        else if (hasAt(doc, at, "PUBLIC"))
+            literals = 2;
+    }
+    if (literals > 0)
+        at += 6;
+    for (int n = 0; n < literals; ++n) {
+        if (!skipBlanks() || at >= doc.size() || (doc[at] != Char('"') && doc[at] != Char('\'')))
+            return npos;
+        at = doc.find(doc[at], at + 1);
+        if (at == npos)
+            return npos;
+        ++at;
+    }
+    skipBlanks();
+    return at < doc.size() && doc[at] == Char('>') ? at : npos;
+}
+
+} // namespace
+
+// Nothing of a DTD but its name and external identifier may reach Qt 6.4.2's
+// reader, which is never given a way to fetch that identifier: a DOCTYPE with
+// an internal subset, any other "<!" declaration (ENTITY, ...) and any entity
+// reference but the predefined ones make the file unparseable, refused rather
+// than stripped and parsed. The reader parses a DOCTYPE even inside the root
+// element and expands the entities declared there, and Debian's build may lack
+// the fixes for CVE-2023-38197 (recursive entities) and CVE-2023-37369; so one
+// DOCTYPE is let through only before the first tag. The reader's
+// duplicate-attribute check is quadratic, so attributes per tag are bounded as
+// well, and so is the number of tags. Only the constructs that can hide a '<'
+// or '>' are skipped exactly; an unterminated one is left for the reader to
+// reject. All markup is ASCII, so UTF-8 bytes can be scanned as they are.
 template <typename Char> bool safeToParse(std::basic_string_view<Char> doc)
 {
     constexpr std::size_t npos = std::basic_string_view<Char>::npos;
     qsizetype tags = 0;
+    bool doctypeSeen = false;
     std::size_t i = doc.find(Char('<'));
+    if (!onlyPredefinedReferences(doc, 0, std::min(i, doc.size())))
+        return false;
     while (i != npos) {
         std::size_t next = npos;
         if (hasAt(doc, i, "<!--")) {
@@ -203,6 +283,13 @@ template <typename Char> bool safeToParse(std::basic_string_view<Char> doc)
             next = findFrom(doc, i + 9, "]]>");
         } else if (hasAt(doc, i, "<?")) {
             next = findFrom(doc, i + 2, "?>");
+        } else if (hasAt(doc, i, "<!DOCTYPE")) {
+            if (tags > 0 || doctypeSeen)
+                return false;
+            doctypeSeen = true;
+            next = doctypeEnd(doc, i + 9);
+            if (next == npos)
+                return false;
         } else if (hasAt(doc, i, "<!")) {
             return false;
         } else {
@@ -212,10 +299,14 @@ template <typename Char> bool safeToParse(std::basic_string_view<Char> doc)
             std::size_t j = i + 1;
             for (; j < doc.size() && doc[j] != Char('>'); ++j) {
                 const Char c = doc[j];
-                if (c == Char('"') || c == Char('\''))
-                    j = doc.find(c, j + 1);
-                else if (c == Char('=') && ++attributes > kMaxAttributesPerTag)
+                if (c == Char('"') || c == Char('\'')) {
+                    const std::size_t close = doc.find(c, j + 1);
+                    if (close != npos && !onlyPredefinedReferences(doc, j + 1, close))
+                        return false;
+                    j = close;
+                } else if (c == Char('=') && ++attributes > kMaxAttributesPerTag) {
                     return false;
+                }
                 if (j == npos)
                     break;
             }
@@ -224,6 +315,8 @@ template <typename Char> bool safeToParse(std::basic_string_view<Char> doc)
         if (next == npos || next >= doc.size())
             return true;
         i = doc.find(Char('<'), next + 1);
+        if (!onlyPredefinedReferences(doc, next + 1, std::min(i, doc.size())))
+            return false;
     }
     return true;
 }

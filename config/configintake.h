@@ -53,6 +53,12 @@ template <typename Sink> bool parseInto(QXmlStreamReader &reader, Sink &sink)
             sink.instruction(reader);
             break;
         case QXmlStreamReader::DTD:
+            // Only a name and an external identifier pass safeToParse; any
+            // declaration is refused again should that ever change.
+            if (!reader.entityDeclarations().isEmpty() || !reader.notationDeclarations().isEmpty())
+                return false;
+            sink.doctype(reader);
+            break;
         case QXmlStreamReader::EntityReference:
             // Kept out by safeToParse; refused again should that ever change.
             return false;

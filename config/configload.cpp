@@ -69,6 +69,7 @@ public:
 
     void comment(const QXmlStreamReader &) {}
     void instruction(const QXmlStreamReader &) {}
+    void doctype(const QXmlStreamReader &) {}
 
     StoredSettings stored;
 

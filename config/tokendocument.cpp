@@ -176,6 +176,9 @@ QByteArray serialize(const Document &doc)
             out += u"?>";
             break;
         }
+        case Kind::Doctype:
+            out += token.text;
+            break;
         }
         // Each top-level item (prolog, root, epilog) ends its own line.
         if (depth == 0)

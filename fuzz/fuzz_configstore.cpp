@@ -172,7 +172,7 @@ void checkSet(const char *step, const StoredSettings &after, const QString &file
 
 // Whether the first WakeyFileName and the first WakeyTime lie inside the first
 // AwareTestQuestions, which a Done empties. Read from a file the store wrote
-// (UTF-8, no DTD), with a reader of its own rather than the store's.
+// (UTF-8, no DTD content), with a reader of its own rather than the store's.
 struct Placement
 {
     bool fileNameInContainer = false;
