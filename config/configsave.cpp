@@ -163,8 +163,6 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
                                 .arg(QFileInfo(path).fileName());
             return result;
         }
-        qWarning("%s could not be read; it was kept as %s", qPrintable(path),
-                 qPrintable(result.keptAside));
     }
     const QByteArray bytes = serialize(doc);
     // Written beside the old file and renamed over it only when complete; on

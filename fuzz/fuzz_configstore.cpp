@@ -229,7 +229,8 @@ const QString &scratchDirectory()
     return path;
 }
 
-// The store warns of every file it keeps aside; for the fuzzer that is noise.
+// The store logs nothing; what Qt itself might warn of is noise here, but
+// critical and fatal messages still show.
 void quietWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -162,6 +163,14 @@ private:
     rlimit m_old{};
     void (*m_handler)(int) = nullptr;
 };
+
+// What the code under test wrote through Qt's message log.
+QStringList g_messages;
+
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_messages.append(message);
+}
 
 enum class Failure {
     PathIsDirectory,
@@ -644,6 +653,11 @@ private Q_SLOTS:
     void unusableFile()
     {
         QFETCH(QByteArray, bytes);
+        // Nothing is logged, not even for a hostile file: the caller tells
+        // the person of a failed save.
+        g_messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
         writeFile(bytes);
         QCOMPARE(describe(load(dir())), QStringList());
 
@@ -657,6 +671,7 @@ private Q_SLOTS:
         QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
                                                    "..QA_Pair", "...Question=q2", "...Answer=a2"}));
+        QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(u'\n')));
 
         if (bytes.isEmpty()) {
             QVERIFY(first.keptAside.isEmpty());
