@@ -172,7 +172,7 @@ void checkSet(const char *step, const StoredSettings &after, const QString &file
 
 // Whether the first WakeyFileName and the first WakeyTime lie inside the first
 // AwareTestQuestions, which a Done empties. Read from a file the store wrote
-// (UTF-8, no DTD), with a reader of its own rather than the store's.
+// (UTF-8, no DTD content), with a reader of its own rather than the store's.
 struct Placement
 {
     bool fileNameInContainer = false;
@@ -229,7 +229,8 @@ const QString &scratchDirectory()
     return path;
 }
 
-// The store warns of every file it keeps aside; for the fuzzer that is noise.
+// The store logs nothing; what Qt itself might warn of is noise here, but
+// critical and fatal messages still show.
 void quietWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -162,6 +163,14 @@ private:
     rlimit m_old{};
     void (*m_handler)(int) = nullptr;
 };
+
+// What the code under test wrote through Qt's message log.
+QStringList g_messages;
+
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_messages.append(message);
+}
 
 enum class Failure {
     PathIsDirectory,
@@ -589,7 +598,8 @@ private Q_SLOTS:
         QTest::newRow("control character in the file")
             << "<AlarmClockConfig>" + settings + "<X>\x01</X></AlarmClockConfig>";
 
-        // Hostile files: nothing of a DTD ever reaches the reader.
+        // Hostile files: no DTD content and no entity but the predefined ones
+        // ever reach the reader.
         QTest::newRow("external entity naming a local file")
             << "<!DOCTYPE AlarmClockConfig [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
                "<AlarmClockConfig>" +
@@ -597,10 +607,17 @@ private Q_SLOTS:
         QTest::newRow("external entity on the network")
             << "<!DOCTYPE r [<!ENTITY x SYSTEM \"http://127.0.0.1:9/x\">]><r>" + settings +
                    "&x;</r>";
-        QTest::newRow("external DTD")
-            << "<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/x.dtd\"><r>" + settings + "</r>";
-        QTest::newRow("harmless DOCTYPE is refused too")
-            << "<!DOCTYPE AlarmClockConfig><AlarmClockConfig>" + settings + "</AlarmClockConfig>";
+        QTest::newRow("empty internal subset") << "<!DOCTYPE r []><r>" + settings + "</r>";
+        QTest::newRow("internal subset after an external identifier")
+            << "<!DOCTYPE r SYSTEM \"x.dtd\" [<!ENTITY x \"X\">]><r>" + settings +
+                   "<WakeyTime>&x;</WakeyTime></r>";
+        QTest::newRow("undeclared entity beside an external DTD")
+            << "<!DOCTYPE r SYSTEM \"x.dtd\"><r>" + settings + "<WakeyTime>&x;</WakeyTime></r>";
+        // Qt 6.4's reader keeps this one as the text "&x;".
+        QTest::newRow("undeclared entity in an attribute beside an external DTD")
+            << "<!DOCTYPE r PUBLIC \"-//x//y\" \"z.dtd\"><r a=\"&x;\">" + settings + "</r>";
+        QTest::newRow("two DOCTYPEs") << "<!DOCTYPE r><!DOCTYPE r><r>" + settings + "</r>";
+        QTest::newRow("plain DOCTYPE inside the root") << "<r><!DOCTYPE r>" + settings + "</r>";
         QTest::newRow("lower-case doctype") << "<!doctype r><r>" + settings + "</r>";
         QTest::newRow("billion laughs")
             << billionLaughsDoctype() + "<r>" + settings + "<Question>&l9;</Question></r>";
@@ -636,6 +653,11 @@ private Q_SLOTS:
     void unusableFile()
     {
         QFETCH(QByteArray, bytes);
+        // Nothing is logged, not even for a hostile file: the caller tells
+        // the person of a failed save.
+        g_messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
         writeFile(bytes);
         QCOMPARE(describe(load(dir())), QStringList());
 
@@ -649,6 +671,7 @@ private Q_SLOTS:
         QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
                                                    "..QA_Pair", "...Question=q2", "...Answer=a2"}));
+        QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(u'\n')));
 
         if (bytes.isEmpty()) {
             QVERIFY(first.keptAside.isEmpty());
@@ -704,6 +727,42 @@ private Q_SLOTS:
         QVERIFY(!result.ok);
         QVERIFY(result.keptAside.isEmpty());
         QCOMPARE(readFile(), damaged);
+        QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{kFileName});
+    }
+
+    // A DOCTYPE of a name and an external identifier brings no DTD content:
+    // the file loads, nothing is fetched, and saves keep the DOCTYPE as written.
+    void doctypeKept_data()
+    {
+        QTest::addColumn<QByteArray>("doctype");
+        QTest::newRow("name only") << QByteArray("<!DOCTYPE AlarmClockConfig>");
+        QTest::newRow("SYSTEM") << QByteArray("<!DOCTYPE AlarmClockConfig SYSTEM \"x.dtd\">");
+        QTest::newRow("PUBLIC") << QByteArray(
+            "<!DOCTYPE AlarmClockConfig PUBLIC \"-//x//y\" \"z.dtd\">");
+        QTest::newRow("SYSTEM on the network, blanks and line breaks")
+            << QByteArray("<!DOCTYPE\n  AlarmClockConfig SYSTEM\n  'http://127.0.0.1:9/x.dtd' >");
+    }
+
+    void doctypeKept()
+    {
+        QFETCH(QByteArray, doctype);
+        writeFile("<?xml version=\"1.0\"?>\n" + doctype +
+                  "\n<AlarmClockConfig><WakeyTime>7:30</WakeyTime><AwareTestQuestions>"
+                  "<QA_Pair><Question>q1</Question><Answer>a&amp;1</Answer></QA_Pair>"
+                  "<QA_Pair><Question>q2</Question><Answer>&#x65E5;</Answer></QA_Pair>"
+                  "</AwareTestQuestions></AlarmClockConfig>");
+        QCOMPARE(describe(load(dir())),
+                 QStringList({"time:7:30", "Q:q1", "A:a&1", "Q:q2", "A:日"}));
+
+        const SaveResult set = saveSettings(dir(), "f", "8:00");
+        QVERIFY2(set.ok, qPrintable(set.message()));
+        QCOMPARE(set.keptAside, QString());
+        const SaveResult done = saveQuestions(dir(), asPairs({{"q3", "a3"}}));
+        QVERIFY2(done.ok, qPrintable(done.message()));
+        QCOMPARE(done.keptAside, QString());
+        QVERIFY2(readFile().startsWith(doctype + "\n<AlarmClockConfig>"), readFile().constData());
+        QCOMPARE(describe(load(dir())), QStringList({"file:f", "time:8:00", "Q:q3", "A:a3"}));
         QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{kFileName});
     }

@@ -1,0 +1,229 @@
+#include "config/configstore.h"
+
+#include "config/configelements.h"
+#include "config/configintake.h"
+#include "config/tokendocument.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace configstore {
+namespace {
+
+using namespace detail;
+
+// Names tried for a file kept aside before a save gives up.
+constexpr int kMaxKeptUnreadable = 100;
+
+bool isFormatting(const Token &token)
+{
+    return token.kind == Kind::Text && !token.text.isEmpty() &&
+           std::all_of(token.text.cbegin(), token.text.cend(), isXmlSpace);
+}
+
+QString indentation(qsizetype depth)
+{
+    return u'\n' + QString(2 * depth, u' ');
+}
+
+void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &content)
+{
+    const auto first = doc.tokens.begin() + std::ptrdiff_t(start) + 1;
+    const auto last = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, start));
+    doc.tokens.insert(doc.tokens.erase(first, last), content.begin(), content.end());
+}
+
+// A root whose content a save replaces (a file that is one value or one
+// container) gets a new root around it first: whatever is appended would
+// otherwise add blanks to the value or be wiped by the next save. A load reads
+// the same from the wrapped document.
+void wrapOwnedRoot(Document &doc)
+{
+    const QString &name = doc.tokens[doc.root].text;
+    if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
+        return;
+    const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
+    doc.tokens.insert(end, {text(QStringLiteral("\n")), element(Kind::EndElement, kRootElement)});
+    const auto start = doc.tokens.begin() + std::ptrdiff_t(doc.root);
+    doc.tokens.insert(start, {element(Kind::StartElement, kRootElement), text(indentation(1))});
+}
+
+// New elements go on a line of their own, so that the closing tag of the root
+// stays on its own line too.
+void appendToRoot(Document &doc, std::vector<Token> subtree)
+{
+    wrapOwnedRoot(doc);
+    std::size_t at = endOf(doc, doc.root);
+    subtree.insert(subtree.begin(), text(indentation(1)));
+    if (isFormatting(doc.tokens[at - 1]))
+        --at;
+    else
+        subtree.push_back(text(QStringLiteral("\n")));
+    doc.tokens.insert(doc.tokens.begin() + std::ptrdiff_t(at), subtree.begin(), subtree.end());
+}
+
+void replaceSetting(Document &doc, const QString &name, const QString &value)
+{
+    if (const auto found = findFirst(doc, name)) {
+        replaceContent(doc, *found, {text(value)});
+        return;
+    }
+    appendToRoot(doc,
+                 {element(Kind::StartElement, name), text(value), element(Kind::EndElement, name)});
+}
+
+std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
+{
+    std::vector<Token> tokens;
+    if (pairs.isEmpty())
+        return tokens;
+    const QString pairIndent = indentation(depth + 1);
+    const QString partIndent = indentation(depth + 2);
+    tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
+    for (const QuestionPair &pair : pairs) {
+        tokens.push_back(text(pairIndent));
+        tokens.push_back(element(Kind::StartElement, kPairElement));
+        tokens.push_back(text(partIndent));
+        tokens.push_back(element(Kind::StartElement, kQuestionElement));
+        tokens.push_back(text(pair.question));
+        tokens.push_back(element(Kind::EndElement, kQuestionElement));
+        tokens.push_back(text(partIndent));
+        tokens.push_back(element(Kind::StartElement, kAnswerElement));
+        tokens.push_back(text(pair.answer));
+        tokens.push_back(element(Kind::EndElement, kAnswerElement));
+        tokens.push_back(text(pairIndent));
+        tokens.push_back(element(Kind::EndElement, kPairElement));
+    }
+    tokens.push_back(text(indentation(depth)));
+    return tokens;
+}
+
+// unreadable tells whether a file with content is there that could not be
+// read; the save then starts afresh and keeps that file aside.
+Document openForSave(const QString &path, bool *unreadable)
+{
+    if (const std::optional<QByteArray> bytes = readCapped(path)) {
+        DocumentBuilder builder(bytes->size());
+        if (readFile(*bytes, builder)) {
+            *unreadable = false;
+            return std::move(builder.doc);
+        }
+    }
+    const QFileInfo info(path);
+    *unreadable = info.isFile() && info.size() > 0;
+    DocumentBuilder fresh(0);
+    parseText(QStringLiteral("<AlarmClockConfig />"), fresh);
+    return std::move(fresh.doc);
+}
+
+// A short write is retried with the rest, so that a persistent failure such as
+// a full disk reaches the OS's own error and its reason.
+bool writeAll(QSaveFile &file, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += qsizetype(written);
+    }
+    return true;
+}
+
+// A file that could not be read may still hold a person's questions (one bad
+// byte is enough); rather than write over it, it is renamed to the first free
+// "<file>.unreadable[-N]".
+QString keepAside(const QString &path)
+{
+    for (int n = 1; n <= kMaxKeptUnreadable; ++n) {
+        const QString aside = path + QStringLiteral(".unreadable") +
+                              (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
+        if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink())
+            continue;
+        if (QFile::rename(path, aside))
+            return aside;
+        return {};
+    }
+    return {};
+}
+
+SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
+{
+    SaveResult result;
+    result.path = path;
+    if (keepOldAside) {
+        result.keptAside = keepAside(path);
+        if (result.keptAside.isEmpty()) {
+            result.ok = false;
+            result.reason = QStringLiteral("the file there cannot be read, and it could not be "
+                                           "kept aside as %1.unreadable to make room")
+                                .arg(QFileInfo(path).fileName());
+            return result;
+        }
+    }
+    const QByteArray bytes = serialize(doc);
+    // Written beside the old file and renamed over it only when complete; on
+    // any failure the destructor discards the temporary file. Unbuffered, so
+    // that each failing write carries the OS's reason.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeAll(file, bytes) ||
+        !file.commit()) {
+        result.ok = false;
+        result.reason = file.errorString();
+        // Nothing may be lost: the old file goes back where it was.
+        if (!result.keptAside.isEmpty() && QFile::rename(result.keptAside, path))
+            result.keptAside.clear();
+    }
+    return result;
+}
+
+} // namespace
+
+QString SaveResult::message() const
+{
+    if (ok)
+        return {};
+    return QStringLiteral("Could not save the settings to %1: %2").arg(path, reason);
+}
+
+SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
+                        const QString &wakeyTime)
+{
+    const QString path = filePath(directory);
+    bool unreadable = false;
+    Document doc = openForSave(path, &unreadable);
+    // Where one value element holds the other, the outer one is replaced
+    // first: the inner one goes with its old content and is then found
+    // elsewhere or added, rather than written and then wiped.
+    const auto fileNameAt = findFirst(doc, kFileNameElement);
+    const auto timeAt = findFirst(doc, kTimeElement);
+    if (fileNameAt && timeAt && *timeAt < *fileNameAt) {
+        replaceSetting(doc, kTimeElement, wakeyTime);
+        replaceSetting(doc, kFileNameElement, wakeyFileName);
+    } else {
+        replaceSetting(doc, kFileNameElement, wakeyFileName);
+        replaceSetting(doc, kTimeElement, wakeyTime);
+    }
+    return write(path, doc, unreadable);
+}
+
+SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pairs)
+{
+    const QString path = filePath(directory);
+    bool unreadable = false;
+    Document doc = openForSave(path, &unreadable);
+    if (const auto found = findFirst(doc, kContainerElement)) {
+        replaceContent(doc, *found, pairTokens(pairs, depthOf(doc, *found)));
+    } else {
+        std::vector<Token> container = pairTokens(pairs, 1);
+        container.insert(container.begin(), element(Kind::StartElement, kContainerElement));
+        container.push_back(element(Kind::EndElement, kContainerElement));
+        appendToRoot(doc, std::move(container));
+    }
+    return write(path, doc, unreadable);
+}
+
+} // namespace configstore
