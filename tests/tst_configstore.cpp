@@ -2,13 +2,13 @@
 // elements, exact round trips of typed values, hostile files and failed saves.
 #include "config/configstore.h"
 #include "support/badxml.h"
+#include "support/settingsoutline.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <cerrno>
 #include <csignal>
@@ -60,46 +60,6 @@ QStringList describe(const StoredSettings &stored)
         lines << "time:" + *stored.wakeyTime;
     for (const QuestionPair &pair : stored.pairs)
         lines << "Q:" + pair.question << "A:" + pair.answer;
-    return lines;
-}
-
-// Elements in document order, one dot per level; an element without child
-// elements shows its text after "=". Read independently of the store.
-QStringList outline(const QByteArray &bytes)
-{
-    QXmlStreamReader reader(bytes);
-    struct Open
-    {
-        qsizetype line;
-        bool hasChild;
-        QString text;
-    };
-    QList<Open> open;
-    QStringList lines;
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            if (!open.isEmpty())
-                open.last().hasChild = true;
-            lines << QString(open.size(), u'.') + reader.name().toString();
-            open.append({lines.size() - 1, false, {}});
-            break;
-        case QXmlStreamReader::Characters:
-            if (!open.isEmpty())
-                open.last().text += reader.text().toString();
-            break;
-        case QXmlStreamReader::EndElement: {
-            const Open closed = open.takeLast();
-            if (!closed.hasChild)
-                lines[closed.line] += u'=' + closed.text;
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    if (reader.hasError())
-        lines << "ERROR: " + reader.errorString();
     return lines;
 }
 
@@ -187,11 +147,11 @@ private:
     QString dir() const { return m_dir->path(); }
     QString path() const { return filePath(dir()); }
 
-    void writeFile(const QByteArray &bytes) const
+    bool writeFile(const QByteArray &bytes) const
     {
         QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(bytes), bytes.size());
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size();
     }
 
     QByteArray readFile() const
@@ -550,7 +510,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), expected);
     }
 
@@ -636,7 +596,7 @@ private Q_SLOTS:
     void unusableFile()
     {
         QFETCH(QByteArray, bytes);
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), QStringList());
 
         const SaveResult first = saveSettings(dir(), "g", "8:00");
@@ -644,7 +604,7 @@ private Q_SLOTS:
         QCOMPARE(outline(readFile()),
                  QStringList({"AlarmClockConfig", ".WakeyFileName=g", ".WakeyTime=8:00"}));
 
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         const SaveResult second = saveQuestions(dir(), asPairs({{"q2", "a2"}}));
         QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
@@ -675,7 +635,7 @@ private Q_SLOTS:
     void unusableFileWithNoRoomAside()
     {
         const QByteArray damaged = "<AlarmClockConfig><WakeyTime>7:30</Wakey";
-        writeFile(damaged);
+        QVERIFY(writeFile(damaged));
         for (int n = 1; n <= 100; ++n) {
             QFile taken(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
             QVERIFY(taken.open(QIODevice::WriteOnly));
@@ -695,7 +655,7 @@ private Q_SLOTS:
     {
         const QByteArray damaged =
             "<AlarmClockConfig><QA_Pair><Question>q\xFF</Question></QA_Pair></AlarmClockConfig>";
-        writeFile(damaged);
+        QVERIFY(writeFile(damaged));
         SaveResult result;
         {
             FileSizeLimit limit(16);
@@ -747,7 +707,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), expected);
 
         // Both saves keep the nesting and write a file that loads again.
@@ -777,7 +737,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QByteArray bytes = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
         bytes += QByteArray(size - bytes.size(), '\n');
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         bytes.clear();
         QCOMPARE(describe(load(dir())), expected);
     }
@@ -794,19 +754,20 @@ private Q_SLOTS:
     // A hand-written file keeps everything a save does not own.
     void foreignContentKept()
     {
-        writeFile("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                  "<!-- written by hand -->\n"
-                  "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#9;d\">\n"
-                  "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
-                  "\t<AwareTestQuestions>\n"
-                  "\t\t<!-- old pairs -->\n"
-                  "\t\t<QA_Pair><Question>old</Question><Answer>caf\xE9</Answer></QA_Pair>\n"
-                  "\t</AwareTestQuestions>\n"
-                  "\t<WakeyTime>old<b>bold</b></WakeyTime>\n"
-                  "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty></Empty></Extra>\n"
-                  "\t<?app data?>\n"
-                  "</AlarmClockConfig>\n"
-                  "<!-- after -->");
+        QVERIFY(
+            writeFile("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                      "<!-- written by hand -->\n"
+                      "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#9;d\">\n"
+                      "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
+                      "\t<AwareTestQuestions>\n"
+                      "\t\t<!-- old pairs -->\n"
+                      "\t\t<QA_Pair><Question>old</Question><Answer>caf\xE9</Answer></QA_Pair>\n"
+                      "\t</AwareTestQuestions>\n"
+                      "\t<WakeyTime>old<b>bold</b></WakeyTime>\n"
+                      "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty></Empty></Extra>\n"
+                      "\t<?app data?>\n"
+                      "</AlarmClockConfig>\n"
+                      "<!-- after -->"));
 
         QVERIFY(saveSettings(dir(), "/s/a.wav", "7:30").ok);
         const QByteArray afterSet =
@@ -855,7 +816,7 @@ private Q_SLOTS:
 
     void saveIntoRootOfAnotherName()
     {
-        writeFile("<Settings><Kept>1</Kept></Settings>");
+        QVERIFY(writeFile("<Settings><Kept>1</Kept></Settings>"));
         QVERIFY(saveQuestions(dir(), asPairs({{"q", "a"}})).ok);
         QVERIFY(saveSettings(dir(), "f", "t").ok);
         QCOMPARE(outline(readFile()),
@@ -911,7 +872,7 @@ private Q_SLOTS:
             target = dir() + "/missing";
             break;
         case Failure::ReadOnlyDirectory: {
-            writeFile(old);
+            QVERIFY(writeFile(old));
             QVERIFY(QFile::setPermissions(dir(), QFile::ReadOwner | QFile::ExeOwner));
             QFile probe(dir() + "/probe");
             if (probe.open(QIODevice::WriteOnly)) {
@@ -922,7 +883,7 @@ private Q_SLOTS:
             break;
         }
         case Failure::FileTooLarge:
-            writeFile(old);
+            QVERIFY(writeFile(old));
             break;
         }
         const QStringList entriesBefore =
