@@ -3,6 +3,7 @@
 // that already holds it) and Set (saving the two texts into that file). Prints
 // the median and the slowest wall time of several runs of each, and the median
 // processor time, beside a bare pass of Qt's XML reader over the same file.
+#include "awareness/questionset.h"
 #include "config/configstore.h"
 
 #include <QCoreApplication>

@@ -5,6 +5,7 @@
 #include "config/configstore.h"
 #include "support/fakes.h"
 #include "support/modal.h"
+#include "support/programfolder.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -45,8 +46,8 @@ class tst_Alarm : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_wav;
+    ProgramFolder m_dir;
+    const QString m_wav = m_dir.wav();
     std::unique_ptr<FakeServices> m_fakes;
     std::unique_ptr<frmMain> m_main;
 
@@ -63,24 +64,18 @@ private:
         main.cmdSet_Click();
     }
 
-    void touch(const QString &path)
+    static bool touch(const QString &path)
     {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        return file.open(QIODevice::WriteOnly);
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        QVERIFY(m_dir.isValid());
-        m_wav = m_dir.filePath("wake.wav");
-        touch(m_wav);
-    }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void init()
     {
-        QFile::remove(configstore::filePath(m_dir.path()));
+        QFile::remove(m_dir.configPath());
         m_fakes = std::make_unique<FakeServices>(m_dir.path());
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 29, 59));
     }
@@ -95,24 +90,27 @@ private Q_SLOTS:
     {
         QTest::addColumn<QTime>("now");
         QTest::addColumn<double>("expected");
-        QTest::newRow("a second before") << QTime(7, 29, 59) << at(2026, 12, 7, 7, 30);
-        QTest::newRow("the same second") << QTime(7, 30, 0) << at(2026, 12, 7, 7, 30);
-        QTest::newRow("a second after") << QTime(7, 30, 1) << at(2026, 12, 8, 7, 30);
-        QTest::newRow("late evening") << QTime(23, 59, 59) << at(2026, 12, 8, 7, 30);
+        QTest::addColumn<QString>("shown");
+        const QString today = "12/7/2026 7:30:00 AM";
+        const QString tomorrow = "12/8/2026 7:30:00 AM";
+        QTest::newRow("a second before") << QTime(7, 29, 59) << at(2026, 12, 7, 7, 30) << today;
+        QTest::newRow("the same second") << QTime(7, 30, 0) << at(2026, 12, 7, 7, 30) << today;
+        QTest::newRow("a second after") << QTime(7, 30, 1) << at(2026, 12, 8, 7, 30) << tomorrow;
+        QTest::newRow("late evening") << QTime(23, 59, 59) << at(2026, 12, 8, 7, 30) << tomorrow;
     }
 
     void timeAloneArmsTheNextOccurrence()
     {
         QFETCH(QTime, now);
         QFETCH(double, expected);
+        QFETCH(QString, shown);
         m_fakes->clock.set(QDate(2026, 12, 7), now);
         frmMain &main = open();
         setAt(main, "7:30");
         QVERIFY(main.alarmSet());
         QCOMPARE(main.wakeyTime(), expected);
         QVERIFY(m_fakes->messages.texts.isEmpty());
-        QCOMPARE(main.lblAlarmStatus->text(),
-                 "Alarm is SET for " + datevalue::formatGeneral(expected));
+        QCOMPARE(main.lblAlarmStatus->text(), "Alarm is SET for " + shown);
         QCOMPARE(main.sWakeyFileName, m_wav);
     }
 
@@ -207,7 +205,7 @@ private Q_SLOTS:
         QTemporaryDir folder;
         const QString path = folder.filePath(name);
         if (create)
-            touch(path);
+            QVERIFY(touch(path));
         frmMain &main = open();
         main.txtFileNameWAV->setText(path);
         setAt(main, "7:30");
@@ -218,7 +216,7 @@ private Q_SLOTS:
         } else {
             QCOMPARE(m_fakes->messages.texts, QStringList{kBadFile});
             QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
-            QVERIFY(!QFile::exists(configstore::filePath(m_dir.path())));
+            QVERIFY(!QFile::exists(m_dir.configPath()));
         }
     }
 
@@ -235,13 +233,13 @@ private Q_SLOTS:
     void patternIsAcceptedAndStoredAsTyped()
     {
         QTemporaryDir folder;
-        touch(folder.filePath("notes.txt"));
+        QVERIFY(touch(folder.filePath("notes.txt")));
         frmMain &main = open();
         const QString pattern = folder.path() + "/*.wav";
         main.txtFileNameWAV->setText(pattern);
         setAt(main, "7:30");
         QVERIFY(!main.alarmSet());
-        touch(folder.filePath("bell.WAV"));
+        QVERIFY(touch(folder.filePath("bell.WAV")));
         setAt(main, "7:30");
         QVERIFY(main.alarmSet());
         QCOMPARE(main.sWakeyFileName, pattern);
@@ -285,7 +283,7 @@ private Q_SLOTS:
     {
         // A config folder whose parent is a file cannot be written, not even by root.
         QTemporaryDir folder;
-        touch(folder.filePath("file"));
+        QVERIFY(touch(folder.filePath("file")));
         FakeServices fakes(m_dir.path());
         fakes.clock.set(QDate(2026, 12, 7), QTime(7, 0));
         fakes.services.configDirectory = folder.filePath("file/sub");

@@ -4,11 +4,11 @@
 #include "shell/frmqueryminimize.h"
 #include "support/fakes.h"
 #include "support/modal.h"
+#include "support/programfolder.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -18,8 +18,8 @@ class tst_Closing : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_wav;
+    ProgramFolder m_dir;
+    const QString m_wav = m_dir.wav();
     std::unique_ptr<FakeServices> m_fakes;
     std::unique_ptr<frmMain> m_main;
 
@@ -33,11 +33,11 @@ private:
         return *m_main;
     }
 
-    void arm(frmMain &main)
+    bool arm(frmMain &main)
     {
         main.txtAlarmTime->setText("7:30");
         main.cmdSet_Click();
-        QVERIFY(main.alarmSet());
+        return main.alarmSet();
     }
 
     void addQuestion(frmMain &main)
@@ -60,14 +60,7 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        QVERIFY(m_dir.isValid());
-        m_wav = m_dir.filePath("wake.wav");
-        QFile file(m_wav);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void init()
     {
@@ -106,7 +99,7 @@ private Q_SLOTS:
     {
         QFETCH(int, route);
         frmMain &main = open();
-        arm(main);
+        QVERIFY(arm(main));
         const QString status = main.lblAlarmStatus->text();
         ModalDriver driver;
         driver.onNextModal([&](QWidget *window) {
@@ -135,7 +128,7 @@ private Q_SLOTS:
     void setAndExitEndsTheProgram()
     {
         frmMain &main = open();
-        arm(main);
+        QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([&](QWidget *window) {
             auto *question = qobject_cast<frmQueryMinimize *>(window);
@@ -168,7 +161,7 @@ private Q_SLOTS:
     {
         frmMain &main = open();
         addQuestion(main);
-        arm(main);
+        QVERIFY(arm(main));
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
         main.Timer1_Timer();
         QVERIFY(main.alarmSounding());
@@ -193,7 +186,7 @@ private Q_SLOTS:
     void testSoundWhileArmedStopsAndDisarmsWithoutAsking()
     {
         frmMain &main = open();
-        arm(main);
+        QVERIFY(arm(main));
         main.cmdAlarmTest_Click();
         ModalDriver driver;
         driver.onNextModal([](QWidget *) {}, 300);
@@ -208,7 +201,7 @@ private Q_SLOTS:
     void alarmFiresBehindTheQuestion()
     {
         frmMain &main = open();
-        arm(main);
+        QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([&](QWidget *window) {
             auto *question = qobject_cast<frmQueryMinimize *>(window);
@@ -227,7 +220,7 @@ private Q_SLOTS:
     void questionClosedOtherwiseStillCancels()
     {
         frmMain &main = open();
-        arm(main);
+        QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([](QWidget *window) {
             // Neither button: the window goes away by other means.

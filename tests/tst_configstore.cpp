@@ -2,6 +2,7 @@
 // elements, exact round trips of typed values, hostile files and failed saves.
 #include "config/configstore.h"
 #include "support/badxml.h"
+#include "support/settingsoutline.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <cerrno>
 #include <csignal>
@@ -61,46 +61,6 @@ QStringList describe(const StoredSettings &stored)
         lines << "time:" + *stored.wakeyTime;
     for (const QuestionPair &pair : stored.pairs)
         lines << "Q:" + pair.question << "A:" + pair.answer;
-    return lines;
-}
-
-// Elements in document order, one dot per level; an element without child
-// elements shows its text after "=". Read independently of the store.
-QStringList outline(const QByteArray &bytes)
-{
-    QXmlStreamReader reader(bytes);
-    struct Open
-    {
-        qsizetype line;
-        bool hasChild;
-        QString text;
-    };
-    QList<Open> open;
-    QStringList lines;
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            if (!open.isEmpty())
-                open.last().hasChild = true;
-            lines << QString(open.size(), u'.') + reader.name().toString();
-            open.append({lines.size() - 1, false, {}});
-            break;
-        case QXmlStreamReader::Characters:
-            if (!open.isEmpty())
-                open.last().text += reader.text().toString();
-            break;
-        case QXmlStreamReader::EndElement: {
-            const Open closed = open.takeLast();
-            if (!closed.hasChild)
-                lines[closed.line] += u'=' + closed.text;
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    if (reader.hasError())
-        lines << "ERROR: " + reader.errorString();
     return lines;
 }
 
@@ -196,11 +156,11 @@ private:
     QString dir() const { return m_dir->path(); }
     QString path() const { return filePath(dir()); }
 
-    void writeFile(const QByteArray &bytes) const
+    bool writeFile(const QByteArray &bytes) const
     {
         QFile file(path());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(bytes), bytes.size());
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size();
     }
 
     QByteArray readFile() const
@@ -559,7 +519,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), expected);
     }
 
@@ -658,7 +618,7 @@ private Q_SLOTS:
         g_messages.clear();
         const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
         const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), QStringList());
 
         const SaveResult first = saveSettings(dir(), "g", "8:00");
@@ -666,7 +626,7 @@ private Q_SLOTS:
         QCOMPARE(outline(readFile()),
                  QStringList({"AlarmClockConfig", ".WakeyFileName=g", ".WakeyTime=8:00"}));
 
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         const SaveResult second = saveQuestions(dir(), asPairs({{"q2", "a2"}}));
         QVERIFY(second.ok);
         QCOMPARE(outline(readFile()), QStringList({"AlarmClockConfig", ".AwareTestQuestions",
@@ -698,7 +658,7 @@ private Q_SLOTS:
     void unusableFileWithNoRoomAside()
     {
         const QByteArray damaged = "<AlarmClockConfig><WakeyTime>7:30</Wakey";
-        writeFile(damaged);
+        QVERIFY(writeFile(damaged));
         for (int n = 1; n <= 100; ++n) {
             QFile taken(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
             QVERIFY(taken.open(QIODevice::WriteOnly));
@@ -718,7 +678,7 @@ private Q_SLOTS:
     {
         const QByteArray damaged =
             "<AlarmClockConfig><QA_Pair><Question>q\xFF</Question></QA_Pair></AlarmClockConfig>";
-        writeFile(damaged);
+        QVERIFY(writeFile(damaged));
         SaveResult result;
         {
             FileSizeLimit limit(16);
@@ -747,11 +707,11 @@ private Q_SLOTS:
     void doctypeKept()
     {
         QFETCH(QByteArray, doctype);
-        writeFile("<?xml version=\"1.0\"?>\n" + doctype +
-                  "\n<AlarmClockConfig><WakeyTime>7:30</WakeyTime><AwareTestQuestions>"
-                  "<QA_Pair><Question>q1</Question><Answer>a&amp;1</Answer></QA_Pair>"
-                  "<QA_Pair><Question>q2</Question><Answer>&#x65E5;</Answer></QA_Pair>"
-                  "</AwareTestQuestions></AlarmClockConfig>");
+        QVERIFY(writeFile("<?xml version=\"1.0\"?>\n" + doctype +
+                          "\n<AlarmClockConfig><WakeyTime>7:30</WakeyTime><AwareTestQuestions>"
+                          "<QA_Pair><Question>q1</Question><Answer>a&amp;1</Answer></QA_Pair>"
+                          "<QA_Pair><Question>q2</Question><Answer>&#x65E5;</Answer></QA_Pair>"
+                          "</AwareTestQuestions></AlarmClockConfig>"));
         QCOMPARE(describe(load(dir())),
                  QStringList({"time:7:30", "Q:q1", "A:a&1", "Q:q2", "A:日"}));
 
@@ -806,7 +766,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, expected);
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         QCOMPARE(describe(load(dir())), expected);
 
         // Both saves keep the nesting and write a file that loads again.
@@ -836,7 +796,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QByteArray bytes = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
         bytes += QByteArray(size - bytes.size(), '\n');
-        writeFile(bytes);
+        QVERIFY(writeFile(bytes));
         bytes.clear();
         QCOMPARE(describe(load(dir())), expected);
     }
@@ -853,19 +813,20 @@ private Q_SLOTS:
     // A hand-written file keeps everything a save does not own.
     void foreignContentKept()
     {
-        writeFile("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                  "<!-- written by hand -->\n"
-                  "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#9;d\">\n"
-                  "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
-                  "\t<AwareTestQuestions>\n"
-                  "\t\t<!-- old pairs -->\n"
-                  "\t\t<QA_Pair><Question>old</Question><Answer>caf\xE9</Answer></QA_Pair>\n"
-                  "\t</AwareTestQuestions>\n"
-                  "\t<WakeyTime>old<b>bold</b></WakeyTime>\n"
-                  "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty></Empty></Extra>\n"
-                  "\t<?app data?>\n"
-                  "</AlarmClockConfig>\n"
-                  "<!-- after -->");
+        QVERIFY(
+            writeFile("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                      "<!-- written by hand -->\n"
+                      "<AlarmClockConfig version=\"1\" note=\"a&lt;b &amp; &quot;c&quot;&#9;d\">\n"
+                      "\t<QA_Pair><Question>loose</Question><Answer>1</Answer></QA_Pair>\n"
+                      "\t<AwareTestQuestions>\n"
+                      "\t\t<!-- old pairs -->\n"
+                      "\t\t<QA_Pair><Question>old</Question><Answer>caf\xE9</Answer></QA_Pair>\n"
+                      "\t</AwareTestQuestions>\n"
+                      "\t<WakeyTime>old<b>bold</b></WakeyTime>\n"
+                      "\t<Extra><![CDATA[<kept> & ]]>mixed <i>text</i><Empty></Empty></Extra>\n"
+                      "\t<?app data?>\n"
+                      "</AlarmClockConfig>\n"
+                      "<!-- after -->"));
 
         QVERIFY(saveSettings(dir(), "/s/a.wav", "7:30").ok);
         const QByteArray afterSet =
@@ -914,7 +875,7 @@ private Q_SLOTS:
 
     void saveIntoRootOfAnotherName()
     {
-        writeFile("<Settings><Kept>1</Kept></Settings>");
+        QVERIFY(writeFile("<Settings><Kept>1</Kept></Settings>"));
         QVERIFY(saveQuestions(dir(), asPairs({{"q", "a"}})).ok);
         QVERIFY(saveSettings(dir(), "f", "t").ok);
         QCOMPARE(outline(readFile()),
@@ -970,7 +931,7 @@ private Q_SLOTS:
             target = dir() + "/missing";
             break;
         case Failure::ReadOnlyDirectory: {
-            writeFile(old);
+            QVERIFY(writeFile(old));
             QVERIFY(QFile::setPermissions(dir(), QFile::ReadOwner | QFile::ExeOwner));
             QFile probe(dir() + "/probe");
             if (probe.open(QIODevice::WriteOnly)) {
@@ -981,7 +942,7 @@ private Q_SLOTS:
             break;
         }
         case Failure::FileTooLarge:
-            writeFile(old);
+            QVERIFY(writeFile(old));
             break;
         }
         const QStringList entriesBefore =

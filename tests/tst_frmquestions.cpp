@@ -3,7 +3,6 @@
 #include "app/frmmain.h"
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
-#include "platform/widgets/layout.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 
@@ -172,10 +171,10 @@ private:
         return byName.value(name);
     }
 
-    void clickIntoQuestion()
+    bool clickIntoQuestion()
     {
         click(editor().txtQuestion);
-        QVERIFY(editor().txtQuestion->hasFocus());
+        return editor().txtQuestion->hasFocus();
     }
 
 private Q_SLOTS:
@@ -199,7 +198,7 @@ private Q_SLOTS:
         QVERIFY(openEditor({}));
         QCOMPARE(editor().windowTitle(), QString("Define AwareTest Questions and Answers"));
         QVERIFY(!editor().windowIcon().pixmap(32, 32).isNull());
-        const QSize client(twips(7965), twips(3450));
+        const QSize client(531, 230);
         QCOMPARE(editor().size(), client);
         QCOMPARE(editor().minimumSize(), client);
         QCOMPARE(editor().maximumSize(), client);
@@ -222,18 +221,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("control");
         QTest::addColumn<QRect>("geometry");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("cmdOK") << "cmdOK" << twipsRect(6600, 3000, 1215, 375) << "Done";
-        QTest::newRow("cboQA_List") << "cboQA_List" << twipsRect(360, 600, 5295, 315) << "";
-        QTest::newRow("txtQuestion") << "txtQuestion" << twipsRect(360, 1320, 5295, 615) << "";
-        QTest::newRow("txtAnswer") << "txtAnswer" << twipsRect(360, 2520, 5295, 615) << "";
-        QTest::newRow("Label1") << "Label1" << twipsRect(360, 1080, 1335, 255) << "Question:";
-        QTest::newRow("Label2") << "Label2" << twipsRect(360, 2040, 6615, 495)
+        QTest::newRow("cmdOK") << "cmdOK" << QRect(440, 200, 81, 25) << "Done";
+        QTest::newRow("cboQA_List") << "cboQA_List" << QRect(24, 40, 353, 21) << "";
+        QTest::newRow("txtQuestion") << "txtQuestion" << QRect(24, 88, 353, 41) << "";
+        QTest::newRow("txtAnswer") << "txtAnswer" << QRect(24, 168, 353, 41) << "";
+        QTest::newRow("Label1") << "Label1" << QRect(24, 72, 89, 17) << "Question:";
+        QTest::newRow("Label2") << "Label2" << QRect(24, 136, 441, 33)
                                 << "Answer (NOTE: This is case-sensitive.  Don't do anything "
                                    "stupid with capitalization that you'll regret in the "
                                    "morning.)";
-        QTest::newRow("cmdDelete") << "cmdDelete" << twipsRect(5880, 600, 1455, 375) << "Delete";
-        QTest::newRow("cmdAdd") << "cmdAdd" << twipsRect(5880, 120, 1455, 375) << "Add";
-        QTest::newRow("Label3") << "Label3" << twipsRect(120, 120, 5775, 375)
+        QTest::newRow("cmdDelete") << "cmdDelete" << QRect(392, 40, 97, 25) << "Delete";
+        QTest::newRow("cmdAdd") << "cmdAdd" << QRect(392, 8, 97, 25) << "Add";
+        QTest::newRow("Label3") << "Label3" << QRect(8, 8, 385, 25)
                                 << "Select a question to edit, or click \"Add\" button to add a "
                                    "new question/answer:";
     }
@@ -391,7 +390,7 @@ private Q_SLOTS:
         QFETCH(QString, afterLeaving);
         QVERIFY(openEditor({{"first", "1"}, {question, "2"}}));
         editor().cboQA_List->setListIndex(1);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         QCOMPARE(editor().txtQuestion->text(), whileFocused);
         QCOMPARE(m_main->Questions.item(2)->Question(), whileFocused);
         QCOMPARE(editor().cboQA_List->list(1), question);
@@ -418,7 +417,7 @@ private Q_SLOTS:
         QFETCH(QString, how);
         QVERIFY(openEditor({{"old", "kept"}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         clearByKeyboard();
         QCOMPARE(m_main->Questions.item(1)->Question(), QString());
         QCOMPARE(editor().cboQA_List->list(0), QString("old"));
@@ -460,7 +459,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QVERIFY(openEditor({{"old", "answer"}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         clearByKeyboard();
         typeKeys(typed);
 
@@ -521,7 +520,7 @@ private Q_SLOTS:
     {
         QVERIFY(openEditor({{"q0", "a0"}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         clearByKeyboard();
         typeKeys(kBlank);
         press(Qt::Key_Tab);
@@ -607,7 +606,7 @@ private Q_SLOTS:
     {
         QVERIFY(openEditor(numberedPairs(3)));
         editor().cboQA_List->setListIndex(1);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         typeKeys("changed");
         click(editor().cmdDelete);
         QCOMPARE(entries(editor()), QStringList({"q0", "q2"}));
@@ -785,7 +784,7 @@ private Q_SLOTS:
     {
         QVERIFY(openEditor({{"q0", "a0"}, {"q1", "a1"}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         typeKeys("!");
         const QPoint centre = editor().cboQA_List->rect().center();
         QWheelEvent wheel(centre, editor().cboQA_List->mapToGlobal(centre), QPoint(),
@@ -802,7 +801,7 @@ private Q_SLOTS:
     {
         QVERIFY(openEditor({{kBlank, ""}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         QCOMPARE(editor().txtQuestion->text(), QString());
 
         // What a right click or the menu key delivers to the box.
@@ -825,7 +824,7 @@ private Q_SLOTS:
     {
         QVERIFY(openEditor({{kBlank, ""}}));
         editor().cboQA_List->setListIndex(0);
-        clickIntoQuestion();
+        QVERIFY(clickIntoQuestion());
         QCOMPARE(editor().txtQuestion->text(), QString());
 
         QWidget other;

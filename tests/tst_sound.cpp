@@ -1,34 +1,29 @@
 // The real sound service against a real sound server: what it plays is
 // recorded from the monitor of the test server's null sink and judged from
-// the samples. Also the WAV header reader, against hostile headers.
+// the samples.
 #include "platform/sound/module/qtsoundservice.h"
 #include "platform/sound/module/wavinfo.h"
+#include "support/soundrecorder.h"
+#include "support/wavfile.h"
 
 #include <QAudioDevice>
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMediaDevices>
-#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSoundEffect>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -36,107 +31,7 @@
 
 namespace {
 
-// ---- WAV files made here ----------------------------------------------------
-
-void put16(QByteArray &out, quint32 value)
-{
-    char bytes[2];
-    qToLittleEndian(quint16(value), bytes);
-    out.append(bytes, 2);
-}
-
-void put32(QByteArray &out, quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 4);
-}
-
-QByteArray chunk(const char *id, const QByteArray &body, qint64 declared = -1, bool pad = true)
-{
-    QByteArray out(id, 4);
-    put32(out, quint32(declared < 0 ? body.size() : declared));
-    out.append(body);
-    if (pad && body.size() % 2 == 1)
-        out.append('\0');
-    return out;
-}
-
-QByteArray fmtBody(int tag, int channels, quint32 rate, int bits, int blockAlign = -1)
-{
-    if (blockAlign < 0)
-        blockAlign = channels * bits / 8;
-    QByteArray body;
-    put16(body, tag);
-    put16(body, channels);
-    put32(body, rate);
-    put32(body, rate * quint32(blockAlign));
-    put16(body, blockAlign);
-    put16(body, bits);
-    return body;
-}
-
-// WAVE_FORMAT_EXTENSIBLE around plain PCM.
-QByteArray extensibleBody(int channels, quint32 rate, int bits)
-{
-    QByteArray body = fmtBody(0xFFFE, channels, rate, bits);
-    put16(body, 22);
-    put16(body, bits);
-    put32(body, channels == 1 ? 0x4 : 0x3);
-    const char pcmGuid[] = "\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
-    body.append(pcmGuid, 16);
-    return body;
-}
-
-QByteArray riff(const QList<QByteArray> &chunks, qint64 declared = -1)
-{
-    QByteArray body("WAVE");
-    for (const QByteArray &c : chunks)
-        body.append(c);
-    QByteArray out("RIFF");
-    put32(out, quint32(declared < 0 ? body.size() : declared));
-    out.append(body);
-    return out;
-}
-
-// A sine with a whole number of cycles, so that it loops without a click.
-// bits 8, 16 or 24 give integer PCM, 32 gives float.
-QByteArray toneData(double frequency, double seconds, int rate, int channels, int bits,
-                    double amplitude = 0.5)
-{
-    const int frames = int(std::lround(seconds * rate));
-    const double cycles = std::max(1.0, std::round(frequency * frames / rate));
-    QByteArray out;
-    for (int i = 0; i < frames; ++i) {
-        const double v = amplitude * std::sin(2 * std::numbers::pi * cycles * i / frames);
-        for (int c = 0; c < channels; ++c) {
-            if (bits == 8) {
-                out.append(char(quint8(std::lround(128 + v * 127))));
-            } else if (bits == 16) {
-                put16(out, quint16(qint16(std::lround(v * 32767))));
-            } else if (bits == 24) {
-                const qint32 s = qint32(std::lround(v * 8388607));
-                out.append(char(s & 0xFF));
-                out.append(char((s >> 8) & 0xFF));
-                out.append(char((s >> 16) & 0xFF));
-            } else {
-                const float f = float(v);
-                quint32 raw;
-                std::memcpy(&raw, &f, 4);
-                put32(out, raw);
-            }
-        }
-    }
-    return out;
-}
-
-QByteArray toneWav(double frequency, double seconds, int rate = 22050, int channels = 1,
-                   int bits = 16)
-{
-    const int tag = bits == 32 ? 3 : 1;
-    return riff({chunk("fmt ", fmtBody(tag, channels, quint32(rate), bits)),
-                 chunk("data", toneData(frequency, seconds, rate, channels, bits))});
-}
+// ---- Files made here -------------------------------------------------------
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -152,7 +47,7 @@ QByteArray readFile(const QString &path)
 
 // ---- What the sink really played --------------------------------------------
 
-constexpr int kRate = 16000;
+constexpr int kRate = SoundRecorder::kRate;
 constexpr int kWindow = kRate / 20; // 50 ms
 // The null sink is digitally silent; every sound here is far louder.
 constexpr double kFloorRms = 200.0;
@@ -166,41 +61,6 @@ qint64 samplesOf(int ms)
 double msOf(qint64 samples)
 {
     return double(samples) * 1000.0 / kRate;
-}
-
-QString runTool(const QString &program, const QStringList &arguments, bool *ok = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool done = process.waitForFinished(5000);
-    if (!done)
-        process.kill();
-    if (ok)
-        *ok = done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
-// Why the tests cannot hear what plays, or an empty text when they can.
-QString soundUnavailableReason()
-{
-    for (const char *tool : {"pactl", "parec", "pacmd"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            return QStringLiteral("%1 is not installed (Debian package pulseaudio-utils)")
-                .arg(QString::fromLatin1(tool));
-    }
-    bool ok = false;
-    const QString sources = runTool(QStringLiteral("pactl"), {"list", "short", "sources"}, &ok);
-    if (!ok)
-        return QStringLiteral("no sound server reachable (PULSE_SERVER=%1); start one with "
-                              "eval \"$(scripts/sound-server.sh start)\"")
-            .arg(qEnvironmentVariable("PULSE_SERVER", QStringLiteral("unset")));
-    if (!sources.contains(QLatin1String("roustabell_null.monitor")))
-        return QStringLiteral("the sound server has no roustabell_null sink; use "
-                              "scripts/sound-server.sh");
-    const QString sink = runTool(QStringLiteral("pactl"), {"get-default-sink"}).trimmed();
-    if (sink != QLatin1String("roustabell_null"))
-        return QStringLiteral("the default sink is %1, not roustabell_null").arg(sink);
-    return {};
 }
 
 // What the sink played, as 16 kHz mono samples. A sample position stands for
@@ -282,102 +142,6 @@ public:
 
 private:
     QByteArray m_bytes;
-};
-
-// Records the null sink's monitor on a thread of its own, so that the pipe
-// is emptied even while the test thread is busy: a recorder that falls
-// behind would shift the time line of everything heard afterwards.
-class MonitorRecording
-{
-public:
-    ~MonitorRecording() { end(); }
-
-    bool begin(QString *why)
-    {
-        end();
-        {
-            const QMutexLocker lock(&m_mutex);
-            m_bytes.clear();
-        }
-        m_stopping = false;
-        m_failed = false;
-        m_thread.reset(QThread::create([this] { capture(); }));
-        m_thread->start();
-        // The sink switches to short blocks only once the recording asks for
-        // them, which can take a couple of seconds; then data flows evenly.
-        QElapsedTimer clock;
-        clock.start();
-        while (mark() == 0 && !m_failed && clock.elapsed() < 8000)
-            QTest::qWait(20);
-        if (mark() == 0) {
-            *why = m_failed ? QStringLiteral("parec did not start")
-                            : QStringLiteral("the monitor gives no data");
-            end();
-            return false;
-        }
-        QTest::qWait(700);
-        return true;
-    }
-
-    void end()
-    {
-        if (!m_thread)
-            return;
-        m_stopping = true;
-        m_thread->wait();
-        m_thread.reset();
-    }
-
-    bool running() const { return m_thread && m_thread->isRunning() && !m_failed; }
-
-    qint64 mark() const
-    {
-        const QMutexLocker lock(&m_mutex);
-        return m_bytes.size() / 2;
-    }
-
-    static void wait(int ms) { QTest::qWait(ms); }
-
-    Heard heard() const
-    {
-        const QMutexLocker lock(&m_mutex);
-        return Heard(m_bytes);
-    }
-
-private:
-    void capture()
-    {
-        QProcess process;
-        process.start(QStringLiteral("parec"), {"-d", "roustabell_null.monitor", "--format=s16le",
-                                                QStringLiteral("--rate=%1").arg(kRate),
-                                                "--channels=1", "--raw", "--latency-msec=10"});
-        if (!process.waitForStarted(5000)) {
-            m_failed = true;
-            return;
-        }
-        QByteArray pending;
-        while (!m_stopping && process.state() == QProcess::Running) {
-            process.waitForReadyRead(10);
-            pending.append(process.readAllStandardOutput());
-            // Whole samples only, so that positions stay aligned.
-            const qsizetype whole = pending.size() & ~qsizetype(1);
-            if (whole > 0) {
-                const QMutexLocker lock(&m_mutex);
-                m_bytes.append(pending.left(whole));
-                pending.remove(0, whole);
-            }
-        }
-        if (process.state() != QProcess::Running)
-            m_failed = true;
-        process.kill();
-        process.waitForFinished(3000);
-    }
-
-    mutable QMutex m_mutex;
-    QByteArray m_bytes;
-    std::unique_ptr<QThread> m_thread;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<bool> m_failed{false};
 };
 
 // Average power spectrum (Hann-windowed 512-point blocks, loud blocks only)
@@ -498,7 +262,7 @@ class tst_Sound : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_soundReason;
-    MonitorRecording m_recording;
+    SoundRecorder m_recording;
     QList<double> m_ringSpectrum;
     QList<double> m_buzzSpectrum;
     bool m_sinkRemoved = false;
@@ -519,7 +283,7 @@ private:
             *why = m_soundReason;
             return false;
         }
-        return m_recording.running() || m_recording.begin(why);
+        return m_recording.running() || m_recording.start(why);
     }
 
     // Puts the test sink back if a case that removes it stopped half way.
@@ -534,7 +298,7 @@ private:
                 {"load-module", "module-null-sink", "sink_name=roustabell_null",
                  "sink_properties=device.description=RoustabellNull"});
         runTool(QStringLiteral("pactl"), {"set-default-sink", "roustabell_null"});
-        m_recording.end();
+        m_recording.stop();
     }
 
     // Rows that the service must not hand to QSoundEffect as they are.
@@ -576,7 +340,7 @@ private Q_SLOTS:
             QVERIFY(writeFile(path("client.conf"), "autospawn = no\n"));
             qputenv("PULSE_CLIENTCONFIG", QFile::encodeName(path("client.conf")));
         }
-        m_soundReason = soundUnavailableReason();
+        m_soundReason = SoundRecorder::unavailableReason();
         if (!m_soundReason.isEmpty())
             qInfo("Sound cases will not run: %s", qPrintable(m_soundReason));
     }
@@ -586,199 +350,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         restoreSink();
-        m_recording.end();
-    }
-
-    // ---- the header reader ----------------------------------------------
-
-    void header_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("playable");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<qint64>("dataBytes");
-        QTest::addColumn<qint64>("durationMs");
-        QTest::addColumn<bool>("plain");
-
-        const QByteArray fmt16 = chunk("fmt ", fmtBody(1, 1, 8000, 16));
-        const QByteArray second(16000, '\x11'); // one second at 8 kHz, 16-bit mono
-        const QByteArray plain = riff({fmt16, chunk("data", second)});
-
-        QTest::newRow("plain 16-bit mono")
-            << plain << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << true;
-        QTest::newRow("8-bit stereo")
-            << riff({chunk("fmt ", fmtBody(1, 2, 11025, 8)), chunk("data", QByteArray(4410, 'x'))})
-            << true << 2 << 11025 << 8 << qint64(4410) << qint64(200) << true;
-        QTest::newRow("PCM format chunk with extension bytes")
-            << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16) + QByteArray(2, '\0')),
-                     chunk("data", second)})
-            << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
-        QTest::newRow("RIFF size wrong") << riff({fmt16, chunk("data", second)}, 4) << true << 1
-                                         << 8000 << 16 << qint64(16000) << qint64(1000) << true;
-        QTest::newRow("odd chunk before the format, padded")
-            << riff({chunk("LIST", "abc"), fmt16, chunk("data", second)}) << true << 1 << 8000 << 16
-            << qint64(16000) << qint64(1000) << false;
-        QTest::newRow("chunks between format and data")
-            << riff({fmt16, chunk("JUNK", QByteArray(100, '\0')), chunk("fact", "\4\0\0\0"),
-                     chunk("data", second)})
-            << true << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
-        QTest::newRow("data size beyond the file")
-            << riff({fmt16, chunk("data", second, 0xFFFFFFF0)}) << true << 1 << 8000 << 16
-            << qint64(16000) << qint64(1000) << false;
-        QTest::newRow("odd data size")
-            << riff({fmt16, chunk("data", QByteArray(1001, 'x'))}) << true << 1 << 8000 << 16
-            << qint64(1000) << qint64(62) << false;
-        QTest::newRow("duplicate format chunk, the first counts")
-            << riff({fmt16, chunk("fmt ", fmtBody(1, 2, 44100, 8)), chunk("data", second)}) << true
-            << 1 << 8000 << 16 << qint64(16000) << qint64(1000) << false;
-
-        const auto refused = [](const char *name, const QByteArray &bytes) {
-            QTest::newRow(name) << bytes << false << -1 << -1 << -1 << qint64(-1) << qint64(-1)
-                                << false;
-        };
-        refused("empty file", QByteArray());
-        refused("text", "RIFFy text that only starts like a RIFF file");
-        refused("truncated RIFF header", QByteArray("RIFF\x10\0\0\0WAV", 11));
-        refused("RIFF of another form", QByteArray(plain).replace(8, 4, "AVI "));
-        refused("big-endian RIFX", QByteArray(plain).replace(0, 4, "RIFX"));
-        refused("truncated in the format chunk", plain.left(12 + 8 + 10));
-        refused("format chunk too short",
-                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16).left(14)), chunk("data", second)}));
-        refused("huge format chunk size",
-                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16), 0xFFFFFFFF), chunk("data", second)}));
-        refused("huge chunk size before the format",
-                riff({chunk("LIST", "abcd", 0x7FFFFFFF), fmt16, chunk("data", second)}));
-        refused("no data chunk", riff({fmt16}));
-        refused("truncated in a chunk header", riff({fmt16}) + QByteArray("dat", 3));
-        refused("data before the format", riff({chunk("data", second), fmt16}));
-        refused("empty data", riff({fmt16, chunk("data", QByteArray())}));
-        refused("data shorter than one frame",
-                riff({chunk("fmt ", fmtBody(1, 2, 8000, 16)), chunk("data", QByteArray(3, 'x'))}));
-        refused("zero channels",
-                riff({chunk("fmt ", fmtBody(1, 0, 8000, 16, 2)), chunk("data", second)}));
-        refused("three channels", riff({chunk("fmt ", fmtBody(1, 3, 8000, 16)),
-                                        chunk("data", QByteArray(6000, 'x'))}));
-        refused("24-bit", riff({chunk("fmt ", fmtBody(1, 1, 8000, 24)),
-                                chunk("data", QByteArray(3000, 'x'))}));
-        refused("float", riff({chunk("fmt ", fmtBody(3, 1, 8000, 32)),
-                               chunk("data", QByteArray(4000, 'x'))}));
-        refused("WAVE_FORMAT_EXTENSIBLE",
-                riff({chunk("fmt ", extensibleBody(1, 8000, 16)), chunk("data", second)}));
-        refused("ADPCM", riff({chunk("fmt ", fmtBody(2, 1, 8000, 4, 256)), chunk("data", second)}));
-        refused("zero sample rate",
-                riff({chunk("fmt ", fmtBody(1, 1, 0, 16)), chunk("data", second)}));
-        refused("absurd sample rate",
-                riff({chunk("fmt ", fmtBody(1, 1, 0xFFFFFFFF, 16)), chunk("data", second)}));
-        refused("block size that does not fit",
-                riff({chunk("fmt ", fmtBody(1, 1, 8000, 16, 3)), chunk("data", second)}));
-        QByteArray many;
-        for (int i = 0; i < 5000; ++i)
-            many.append(chunk("JUNK", QByteArray()));
-        refused("endless empty chunks before the format",
-                riff({many, fmt16, chunk("data", second)}));
-    }
-
-    void header()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, playable);
-        QBuffer buffer(&bytes);
-        QVERIFY(buffer.open(QIODevice::ReadOnly));
-        const wav::Info info = wav::inspect(buffer);
-        QCOMPARE(info.playable, playable);
-        QCOMPARE(info.problem.isEmpty(), playable);
-        if (!playable)
-            return;
-        QTEST(info.channels, "channels");
-        QTEST(info.sampleRate, "rate");
-        QTEST(info.bitsPerSample, "bits");
-        QTEST(info.dataBytes, "dataBytes");
-        QTEST(info.durationMs(), "durationMs");
-        QTEST(info.plainLayout, "plain");
-        QVERIFY(info.dataOffset + info.dataBytes <= bytes.size());
-    }
-
-    void headerOfFiles_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("playable");
-        QTest::addColumn<qint64>("durationMs");
-        QTest::newRow("tone file") << QStringLiteral("@tone") << true << qint64(500);
-        QTest::newRow("built-in ring")
-            << QString::fromLatin1(QtSoundService::kRingPath) << true << qint64(2000);
-        QTest::newRow("built-in buzz")
-            << QString::fromLatin1(QtSoundService::kBuzzPath) << true << qint64(500);
-        QTest::newRow("missing") << QStringLiteral("@missing.wav") << false << qint64(0);
-        QTest::newRow("empty path") << QString() << false << qint64(0);
-        QTest::newRow("directory") << QStringLiteral("@folder.wav") << false << qint64(0);
-        // Opening a pipe would wait for a writer for ever.
-        QTest::newRow("named pipe") << QStringLiteral("@pipe.wav") << false << qint64(0);
-        QTest::newRow("device") << QStringLiteral("/dev/zero") << false << qint64(0);
-    }
-
-    void headerOfFiles()
-    {
-        QFETCH(QString, file);
-        if (file == QLatin1String("@tone"))
-            file = writeTone("header-tone.wav", 440, 0.5);
-        if (file == QLatin1String("@pipe.wav"))
-            QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.wav")).constData(), 0600), 0);
-        if (file.startsWith(QLatin1Char('@')))
-            file = path(file.mid(1));
-        QElapsedTimer clock;
-        clock.start();
-        const wav::Info info = wav::inspectFile(file);
-        QVERIFY(clock.elapsed() < 1000);
-        QTEST(info.playable, "playable");
-        QTEST(info.durationMs(), "durationMs");
-    }
-
-    void trailingSilence_data()
-    {
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<int>("rate");
-        QTest::newRow("16-bit mono") << 1 << 16 << 22050;
-        QTest::newRow("16-bit stereo") << 2 << 16 << 44100;
-        QTest::newRow("8-bit mono") << 1 << 8 << 11025;
-    }
-
-    void trailingSilence()
-    {
-        QFETCH(int, channels);
-        QFETCH(int, bits);
-        QFETCH(int, rate);
-        const QByteArray samples = toneData(500, 0.25, rate, channels, bits);
-        // An unusual layout in, the plain one out.
-        const QString file = path("tail-source.wav");
-        QVERIFY(writeFile(
-            file,
-            riff({chunk("LIST", "xyz"), chunk("fmt ", fmtBody(1, channels, quint32(rate), bits)),
-                  chunk("JUNK", QByteArray(10, 'j')), chunk("data", samples)})));
-        const QByteArray out = wav::plainCopy(file, 300);
-        const int frame = channels * bits / 8;
-        const qint64 silence = qint64(rate) * 300 / 1000 * frame;
-        QCOMPARE(out.size(), 44 + samples.size() + silence);
-        QCOMPARE(out.left(4), QByteArray("RIFF"));
-        QCOMPARE(out.mid(36, 4), QByteArray("data"));
-        QCOMPARE(out.mid(44, samples.size()), samples);
-        QCOMPARE(out.mid(44 + samples.size()), QByteArray(silence, bits == 8 ? '\x80' : '\0'));
-
-        QByteArray copy = out;
-        QBuffer buffer(&copy);
-        QVERIFY(buffer.open(QIODevice::ReadOnly));
-        const wav::Info info = wav::inspect(buffer);
-        QVERIFY(info.playable);
-        QCOMPARE(info.channels, channels);
-        QCOMPARE(info.bitsPerSample, bits);
-        QCOMPARE(info.sampleRate, rate);
-        QCOMPARE(info.dataOffset, qint64(44));
-        QCOMPARE(info.dataBytes, samples.size() + silence);
-
-        QVERIFY(wav::plainCopy(path("text.wav"), 300).isEmpty());
-        QVERIFY(wav::plainCopy(path("missing.wav"), 300).isEmpty());
+        m_recording.stop();
     }
 
     // ---- the service without a sound server -----------------------------
@@ -865,12 +437,12 @@ private Q_SLOTS:
         QtSoundService sound;
         const qint64 start = m_recording.mark();
         sound.startLoop(file);
-        m_recording.wait(int(seconds * 1000 * 3.5) + 400);
+        QTest::qWait(int(seconds * 1000 * 3.5) + 400);
         const qint64 end = m_recording.mark();
         QCOMPARE(sound.intendedPath(), QFileInfo(file).absoluteFilePath());
         sound.stop();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY2(onset.has_value(), "nothing was heard");
         QVERIFY(msOf(*onset - start) < 400);
@@ -887,14 +459,14 @@ private Q_SLOTS:
         QtSoundService sound;
         const QString file = writeTone("stop.wav", 500, 0.5);
         sound.startLoop(file);
-        m_recording.wait(700);
+        QTest::qWait(700);
         const qint64 stopAt = m_recording.mark();
         sound.stop();
         QCOMPARE(sound.activity(), QtSoundService::Activity::Idle);
-        m_recording.wait(900);
+        QTest::qWait(900);
         const qint64 end = m_recording.mark();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         QVERIFY2(heard.audible(stopAt - kWindow), "the loop was not sounding before stop");
         const std::optional<qint64> last = heard.lastSound(stopAt - kWindow, end);
         QVERIFY(last.has_value());
@@ -939,10 +511,10 @@ private Q_SLOTS:
         ticker.stop();
         const qint64 returnedAt = m_recording.mark();
         QCOMPARE(sound.activity(), QtSoundService::Activity::Idle);
-        m_recording.wait(600);
+        QTest::qWait(600);
         const qint64 end = m_recording.mark();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY2(onset.has_value(), "nothing was heard");
         const std::optional<qint64> last = heard.lastSound(*onset, end);
@@ -972,11 +544,11 @@ private Q_SLOTS:
         const qint64 start = m_recording.mark();
         sound.startLoop(path(file));
         // More than two lengths of the ring.
-        m_recording.wait(4600);
+        QTest::qWait(4600);
         const qint64 end = m_recording.mark();
         sound.stop();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY2(onset.has_value(), "silence");
         qInfo("ring heard %.0f ms after the call", msOf(*onset - start));
@@ -1004,10 +576,10 @@ private Q_SLOTS:
         clock.start();
         sound.playOnce(path(file));
         const qint64 returnedMs = clock.elapsed();
-        m_recording.wait(700);
+        QTest::qWait(700);
         const qint64 end = m_recording.mark();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY2(onset.has_value(), "silence");
         const std::optional<qint64> last = heard.lastSound(*onset, end);
@@ -1039,20 +611,20 @@ private Q_SLOTS:
         const QString second = writeTone("second.wav", 1500, 0.6);
         QtSoundService sound;
         sound.startLoop(first);
-        m_recording.wait(800);
+        QTest::qWait(800);
         const qint64 switchAt = m_recording.mark();
         if (secondIsLoop) {
             sound.startLoop(second);
-            m_recording.wait(1300);
+            QTest::qWait(1300);
         } else {
             sound.playOnce(second);
         }
         const qint64 secondEnd = m_recording.mark();
-        m_recording.wait(800);
+        QTest::qWait(800);
         const qint64 end = m_recording.mark();
         sound.stop();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         QVERIFY(std::abs(heard.toneFrequency(switchAt - samplesOf(500), switchAt) - 500) < 15);
         const qint64 from = switchAt + samplesOf(100);
         // A single play of the 0.6 s tone; a loop until the end.
@@ -1082,10 +654,10 @@ private Q_SLOTS:
         const qint64 returnedMs = clock.elapsed();
         const qint64 returnedAt = m_recording.mark();
         QCOMPARE(sound.activity(), QtSoundService::Activity::Looping);
-        m_recording.wait(900);
+        QTest::qWait(900);
         const qint64 end = m_recording.mark();
         sound.stop();
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         qInfo("returned after %lld ms; then %.0f Hz, share %.2f",
               static_cast<long long>(returnedMs), heard.toneFrequency(returnedAt, end),
               heard.audibleShare(returnedAt, end));
@@ -1103,18 +675,18 @@ private Q_SLOTS:
         QtSoundService sound;
         sound.prepare(file);
         QTRY_VERIFY_WITH_TIMEOUT(sound.isPrepared(file), 3000);
-        m_recording.wait(300);
+        QTest::qWait(300);
         QList<double> latencies;
         for (int round = 0; round < 5; ++round) {
             const qint64 callAt = m_recording.mark();
             sound.startLoop(file);
-            m_recording.wait(400);
+            QTest::qWait(400);
             sound.stop();
-            const Heard heard = m_recording.heard();
+            const Heard heard(m_recording.bytes());
             const std::optional<qint64> onset = heard.firstSound(callAt);
             QVERIFY2(onset.has_value(), "nothing was heard");
             latencies.append(msOf(*onset - callAt));
-            m_recording.wait(300);
+            QTest::qWait(300);
         }
         QStringList shown;
         for (double ms : std::as_const(latencies))
@@ -1133,7 +705,7 @@ private Q_SLOTS:
         QtSoundService sound;
         sound.prepare(file);
         sound.startLoop(file);
-        m_recording.wait(600);
+        QTest::qWait(600);
         sound.stop();
         // The same size; only the time stamp tells the new version apart.
         QVERIFY(writeFile(file, toneWav(1100, 0.4)));
@@ -1142,13 +714,13 @@ private Q_SLOTS:
         QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5),
                                    QFileDevice::FileModificationTime));
         edited.close();
-        m_recording.wait(300);
+        QTest::qWait(300);
         const qint64 start = m_recording.mark();
         sound.startLoop(file);
-        m_recording.wait(900);
+        QTest::qWait(900);
         const qint64 end = m_recording.mark();
         sound.stop();
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY(onset.has_value());
         QVERIFY(std::abs(heard.toneFrequency(*onset, end) - 1100) < 33);
@@ -1160,17 +732,17 @@ private Q_SLOTS:
         const QString file = writeTone("survivor.wav", 700, 0.4);
         QtSoundService sound;
         sound.startLoop(file);
-        m_recording.wait(800);
+        QTest::qWait(800);
         const QString clients = pulseClientsOfThisProcess();
         QVERIFY2(!clients.isEmpty(), "this process has no sound server connection");
         const qint64 cutAt = m_recording.mark();
         for (const QString &client : clients.split(QLatin1Char(' ')))
             runTool(QStringLiteral("pacmd"), {"kill-client", client});
-        m_recording.wait(6000);
+        QTest::qWait(6000);
         const qint64 end = m_recording.mark();
         sound.stop();
 
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         QVERIFY2(heard.audibleShare(cutAt + samplesOf(100), cutAt + samplesOf(300)) == 0,
                  "the connection was not cut");
         const std::optional<qint64> back = heard.firstSound(cutAt + samplesOf(300));
@@ -1201,7 +773,7 @@ private Q_SLOTS:
 
         QtSoundService sound;
         sound.startLoop(file);
-        m_recording.wait(600);
+        QTest::qWait(600);
         bool ok = false;
         m_sinkRemoved = true;
         runTool(QStringLiteral("pactl"), {"unload-module", module}, &ok);
@@ -1217,12 +789,12 @@ private Q_SLOTS:
         QVERIFY(ok);
         m_sinkRemoved = false;
         QString why;
-        QVERIFY2(m_recording.begin(&why), qPrintable(why));
+        QVERIFY2(m_recording.start(&why), qPrintable(why));
         const qint64 start = m_recording.mark();
-        m_recording.wait(3000);
+        QTest::qWait(3000);
         const qint64 end = m_recording.mark();
         sound.stop();
-        const Heard heard = m_recording.heard();
+        const Heard heard(m_recording.bytes());
         const std::optional<qint64> back = heard.firstSound(start);
         QVERIFY2(back.has_value(), "the loop stayed silent on the device that came back");
         QCOMPARE(heard.audibleShare(*back, end), 1.0);

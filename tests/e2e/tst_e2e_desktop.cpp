@@ -7,6 +7,7 @@
 #include "platform/systemservices.h"
 #include "support/fakes.h"
 #include "support/modal.h"
+#include "support/programfolder.h"
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -45,7 +45,7 @@ class tst_E2eDesktop : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
+    ProgramFolder m_dir;
     QString m_alarm;
     SystemClock m_clock;
     std::unique_ptr<QtSoundService> m_sound;
@@ -88,7 +88,6 @@ private Q_SLOTS:
                 QFAIL(qPrintable(noSound));
             QSKIP(qPrintable(noSound));
         }
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         QVERIFY(m_dir.isValid());
         m_alarm = m_dir.filePath("tone.wav");
         QVERIFY(writeToneWav(m_alarm, kAlarmTone, 1.0));

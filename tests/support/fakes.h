@@ -18,7 +18,7 @@ public:
         ++reads;
         return value;
     }
-    int msecsToNextSecond() const override { return 1000; }
+    int msecsToNextSecond() const override { return toNextSecondMs; }
     void set(const QDate &date, const QTime &time)
     {
         value = datevalue::fromDateAndTime(date, time);
@@ -26,6 +26,7 @@ public:
     void advanceSeconds(int seconds) { value += seconds / 86400.0; }
 
     DateValue value = 0;
+    int toNextSecondMs = 1000;
     mutable int reads = 0;
 };
 

@@ -1,10 +1,25 @@
 #include "support/soundrecorder.h"
 
-#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
+
+QString runTool(const QString &program, const QStringList &arguments, bool *ok)
+{
+    QProcess process;
+    process.start(program, arguments);
+    const bool done = process.waitForFinished(5000);
+    if (!done)
+        process.kill();
+    if (ok)
+        *ok = done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
 
 SoundRecorder::~SoundRecorder()
 {
@@ -13,79 +28,123 @@ SoundRecorder::~SoundRecorder()
 
 QString SoundRecorder::unavailableReason()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
-        return QStringLiteral("parec is not installed");
-    QProcess info;
-    info.start(QStringLiteral("pactl"),
-               {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")});
-    if (!info.waitForFinished(5000) || info.exitCode() != 0)
-        return QStringLiteral("no sound server answers (start scripts/sound-server.sh)");
-    if (!info.readAllStandardOutput().contains("roustabell_null"))
-        return QStringLiteral("the sound server has no roustabell_null sink");
+    for (const char *tool : {"pactl", "parec", "pacmd"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (Debian package pulseaudio-utils)")
+                .arg(QString::fromLatin1(tool));
+    }
+    bool ok = false;
+    const QString sources = runTool(QStringLiteral("pactl"), {"list", "short", "sources"}, &ok);
+    if (!ok)
+        return QStringLiteral("no sound server reachable (PULSE_SERVER=%1); start one with "
+                              "eval \"$(scripts/sound-server.sh start)\"")
+            .arg(qEnvironmentVariable("PULSE_SERVER", QStringLiteral("unset")));
+    if (!sources.contains(QLatin1String("roustabell_null.monitor")))
+        return QStringLiteral("the sound server has no roustabell_null sink; use "
+                              "scripts/sound-server.sh");
+    const QString sink = runTool(QStringLiteral("pactl"), {"get-default-sink"}).trimmed();
+    if (sink != QLatin1String("roustabell_null"))
+        return QStringLiteral("the default sink is %1, not roustabell_null").arg(sink);
     return {};
 }
 
 bool SoundRecorder::start(QString *error)
 {
-    m_process.setProgram(QStringLiteral("parec"));
-    m_process.setArguments({QStringLiteral("-d"), QStringLiteral("roustabell_null.monitor"),
-                            QStringLiteral("--format=s16le"),
-                            QStringLiteral("--rate=%1").arg(kRate), QStringLiteral("--channels=1"),
-                            QStringLiteral("--raw"), QStringLiteral("--latency-msec=10")});
-    m_process.start();
+    stop();
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_bytes.clear();
+        m_arrivals.clear();
+    }
+    m_stopping = false;
+    m_failed = false;
     m_clock.start();
-    if (!m_process.waitForStarted(5000)) {
+    m_thread.reset(QThread::create([this] { capture(); }));
+    m_thread->start();
+    // The sink switches to short blocks only once the recording asks for
+    // them, which can take a couple of seconds; then data flows evenly.
+    QElapsedTimer waited;
+    waited.start();
+    while (mark() == 0 && !m_failed && waited.elapsed() < 8000)
+        QTest::qWait(20);
+    if (mark() == 0) {
         if (error)
-            *error = m_process.errorString();
+            *error = m_failed ? QStringLiteral("parec did not start")
+                              : QStringLiteral("the monitor gives no data");
+        stop();
         return false;
     }
-    // The first bytes tell that the stream runs.
-    QElapsedTimer wait;
-    wait.start();
-    while (m_samples.isEmpty() && wait.elapsed() < 5000) {
-        m_process.waitForReadyRead(100);
-        drain();
-    }
-    if (m_samples.isEmpty() && error)
-        *error = QStringLiteral("parec delivered nothing: ") +
-                 QString::fromLocal8Bit(m_process.readAllStandardError());
-    return !m_samples.isEmpty();
+    QTest::qWait(700);
+    return true;
 }
 
 void SoundRecorder::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (!m_thread)
         return;
-    drain();
-    m_process.kill();
-    m_process.waitForFinished(2000);
+    m_stopping = true;
+    m_thread->wait();
+    m_thread.reset();
 }
 
-void SoundRecorder::drain()
+bool SoundRecorder::running() const
 {
-    const QByteArray bytes = m_process.readAllStandardOutput();
-    if (bytes.isEmpty())
+    return m_thread && m_thread->isRunning() && !m_failed;
+}
+
+qint64 SoundRecorder::mark() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_bytes.size() / 2;
+}
+
+QByteArray SoundRecorder::bytes() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_bytes;
+}
+
+void SoundRecorder::capture()
+{
+    QProcess process;
+    process.start(QStringLiteral("parec"), {"-d", "roustabell_null.monitor", "--format=s16le",
+                                            QStringLiteral("--rate=%1").arg(kRate), "--channels=1",
+                                            "--raw", "--latency-msec=10"});
+    if (!process.waitForStarted(5000)) {
+        m_failed = true;
         return;
-    const qint64 arrived = m_clock.elapsed();
-    m_pending += bytes;
-    const qsizetype whole = m_pending.size() / 2;
-    for (qsizetype i = 0; i < whole; ++i) {
-        const auto lo = static_cast<unsigned char>(m_pending[2 * i]);
-        const auto hi = static_cast<unsigned char>(m_pending[2 * i + 1]);
-        m_samples.append(static_cast<qint16>(lo | (hi << 8)));
     }
-    m_pending.remove(0, whole * 2);
-    m_arrivals.append({m_samples.size(), arrived});
+    QByteArray pending;
+    while (!m_stopping && process.state() == QProcess::Running) {
+        process.waitForReadyRead(10);
+        pending.append(process.readAllStandardOutput());
+        const qint64 arrived = m_clock.elapsed();
+        // Whole samples only, so that positions stay aligned.
+        const qsizetype whole = pending.size() & ~qsizetype(1);
+        if (whole > 0) {
+            const QMutexLocker lock(&m_mutex);
+            m_bytes.append(pending.left(whole));
+            m_arrivals.append({m_bytes.size() / 2, arrived});
+            pending.remove(0, whole);
+        }
+    }
+    if (process.state() != QProcess::Running)
+        m_failed = true;
+    process.kill();
+    process.waitForFinished(3000);
 }
 
-QList<SoundRecorder::Window> SoundRecorder::windows()
+QList<SoundRecorder::Window> SoundRecorder::windows() const
 {
-    QCoreApplication::processEvents();
-    drain();
+    const QMutexLocker lock(&m_mutex);
+    const auto sample = [this](qsizetype i) {
+        return qFromLittleEndian<qint16>(m_bytes.constData() + 2 * i);
+    };
     QList<Window> result;
+    const qsizetype count = m_bytes.size() / 2;
     const qsizetype perWindow = kRate * kWindowMs / 1000;
     qsizetype arrival = 0;
-    for (qsizetype start = 0; start + perWindow <= m_samples.size(); start += perWindow) {
+    for (qsizetype start = 0; start + perWindow <= count; start += perWindow) {
         const qsizetype end = start + perWindow;
         while (arrival < m_arrivals.size() && m_arrivals[arrival].first < end)
             ++arrival;
@@ -98,8 +157,8 @@ QList<SoundRecorder::Window> SoundRecorder::windows()
         double sum = 0;
         int crossings = 0;
         for (qsizetype i = start; i < end; ++i) {
-            sum += double(m_samples[i]) * m_samples[i];
-            if (i > start && (m_samples[i - 1] < 0) != (m_samples[i] < 0))
+            sum += double(sample(i)) * sample(i);
+            if (i > start && (sample(i - 1) < 0) != (sample(i) < 0))
                 ++crossings;
         }
         const double rms = std::sqrt(sum / perWindow) / 32768.0;
@@ -109,7 +168,7 @@ QList<SoundRecorder::Window> SoundRecorder::windows()
     return result;
 }
 
-std::optional<qint64> SoundRecorder::firstSoundAfter(qint64 fromMs)
+std::optional<qint64> SoundRecorder::firstSoundAfter(qint64 fromMs) const
 {
     for (const Window &window : windows()) {
         if (window.endMs >= fromMs && window.rmsDb > kSilenceDb)
@@ -118,7 +177,7 @@ std::optional<qint64> SoundRecorder::firstSoundAfter(qint64 fromMs)
     return std::nullopt;
 }
 
-std::optional<qint64> SoundRecorder::silentFrom(qint64 fromMs, qint64 toMs)
+std::optional<qint64> SoundRecorder::silentFrom(qint64 fromMs, qint64 toMs) const
 {
     std::optional<qint64> silentSince;
     for (const Window &window : windows()) {
@@ -132,7 +191,7 @@ std::optional<qint64> SoundRecorder::silentFrom(qint64 fromMs, qint64 toMs)
     return silentSince;
 }
 
-double SoundRecorder::peakDb(qint64 fromMs, qint64 toMs)
+double SoundRecorder::peakDb(qint64 fromMs, qint64 toMs) const
 {
     double peak = -120.0;
     for (const Window &window : windows()) {
@@ -142,7 +201,7 @@ double SoundRecorder::peakDb(qint64 fromMs, qint64 toMs)
     return peak;
 }
 
-double SoundRecorder::soundingShare(qint64 fromMs, qint64 toMs)
+double SoundRecorder::soundingShare(qint64 fromMs, qint64 toMs) const
 {
     int all = 0;
     int loud = 0;
@@ -156,7 +215,7 @@ double SoundRecorder::soundingShare(qint64 fromMs, qint64 toMs)
     return all ? double(loud) / all : 0.0;
 }
 
-double SoundRecorder::medianCrossings(qint64 fromMs, qint64 toMs)
+double SoundRecorder::medianCrossings(qint64 fromMs, qint64 toMs) const
 {
     QList<double> values;
     for (const Window &window : windows()) {
