@@ -569,6 +569,10 @@ private Q_SLOTS:
         QVERIFY(test.isVisible());
         QVERIFY(!(test.windowFlags() & Qt::WindowCloseButtonHint));
         QVERIFY(!(test.windowFlags() & Qt::WindowSystemMenuHint));
+        // The focused submit button takes Enter, as every focused button does.
+        test.cmdStopAlarm->setFocus();
+        QTest::keyClick(test.cmdStopAlarm, Qt::Key_Return);
+        QVERIFY(!test.isVisible());
     }
 
     void awarenessWindowDesign()

@@ -30,12 +30,17 @@ qint64 epochMs()
 }
 
 // What the window manager says of the window, not what Qt believes.
-QString netWmState(QWidget *window)
+QString windowProperty(QWidget *window, const char *name)
 {
     QProcess xprop;
-    xprop.start("xprop", {"-id", QString::number(window->winId()), "_NET_WM_STATE"});
+    xprop.start("xprop", {"-id", QString::number(window->winId()), name});
     xprop.waitForFinished(5000);
     return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+}
+
+QString netWmState(QWidget *window)
+{
+    return windowProperty(window, "_NET_WM_STATE");
 }
 
 } // namespace
