@@ -13,6 +13,8 @@ frmAwareTest::frmAwareTest(const AwarenessContext &context, QWidget *parent)
     : ControlBoxlessDialog(parent), m_context(context)
 {
     setWindowTitle(QStringLiteral("AWAKE???     AWARE???   PROVE IT!!!"));
+    // Its own null icon, or it would show the main window's.
+    setWindowIcon(QIcon());
     setFont(defaultDialogFont());
     setFixedSize(twips(10020), twips(5025));
 

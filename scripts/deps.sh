@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins libxcb1-dev
   libqt6multimedia6 fonts-liberation2 fonts-dejavu-core
 )
 test_packages=(

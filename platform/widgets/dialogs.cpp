@@ -1,5 +1,7 @@
 #include "platform/widgets/dialogs.h"
 
+#include "platform/widgets/framehints.h"
+
 #include <QCloseEvent>
 #include <QHideEvent>
 #include <QKeyEvent>
@@ -27,6 +29,14 @@ void ControlBoxlessDialog::keyPressEvent(QKeyEvent *event)
 void ControlBoxlessDialog::closeEvent(QCloseEvent *event)
 {
     event->ignore();
+}
+
+void ControlBoxlessDialog::showEvent(QShowEvent *event)
+{
+    // Before the window is mapped, so that the window manager reads it at once.
+    if (!event->spontaneous())
+        offerNoWindowButtons(this);
+    QDialog::showEvent(event);
 }
 
 ReloadingDialog::ReloadingDialog(QWidget *parent) : QDialog(parent)

@@ -16,6 +16,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 };
 
 // A window with a close box only, loaded afresh at each opening as if it had

@@ -2,9 +2,11 @@
 // window manager, judged by what the sound server really played.
 #include "app/frmmain.h"
 #include "awareness/frmawaretest.h"
+#include "awareness/frmquestions.h"
 #include "platform/linux/linuxservices.h"
 #include "platform/sound/module/qtsoundservice.h"
 #include "platform/systemservices.h"
+#include "shell/frmqueryminimize.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 #include "support/programfolder.h"
@@ -121,6 +123,45 @@ private Q_SLOTS:
         m_sound.reset();
         closeAllWindows();
         QTest::qWait(200);
+    }
+
+    // The windows that have no minimize, maximize or close button: what the
+    // window manager offers on them, and no icon on the awareness window.
+    void boxlessWindowsOfferOnlyMove_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("awareness test") << "frmAwareTest";
+        QTest::newRow("question editor") << "frmQuestions";
+        QTest::newRow("exit question") << "frmQueryMinimize";
+    }
+
+    void boxlessWindowsOfferOnlyMove()
+    {
+        QFETCH(QString, window);
+        auto question = std::make_shared<AwareTestQuestion>();
+        question->setQuestion("q");
+        m_main->Questions.append(question);
+        std::unique_ptr<QDialog> dialog;
+        if (window == "frmAwareTest")
+            dialog = std::make_unique<frmAwareTest>(m_main->awareness(), m_main.get());
+        else if (window == "frmQuestions")
+            dialog = std::make_unique<frmQuestions>(m_main->awareness(), m_main.get());
+        else
+            dialog = std::make_unique<frmQueryMinimize>(*m_services, *m_main, m_main.get());
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QString actions;
+        QTRY_VERIFY((actions = windowProperty(dialog.get(), "_NET_WM_ALLOWED_ACTIONS"))
+                        .contains("_NET_WM_ACTION_MOVE"));
+        // Openbox keeps minimize and close on every window whatever the hints
+        // say (it draws no button for them); maximize and resize it drops.
+        for (const char *offered : {"MAXIMIZE", "RESIZE"})
+            QVERIFY2(!actions.contains(offered), qPrintable(actions));
+        QVERIFY2(
+            windowProperty(dialog.get(), "_MOTIF_WM_HINTS").contains("= 0x3, 0x4, 0xa, 0x0, 0x0"),
+            qPrintable(windowProperty(dialog.get(), "_MOTIF_WM_HINTS")));
+        if (window == "frmAwareTest")
+            QVERIFY(!windowProperty(dialog.get(), "_NET_WM_ICON").contains("Icon"));
     }
 
     // The real dialog takes a name that does not exist yet; Esc leaves the box.
