@@ -2,10 +2,8 @@
 
 #include "config/configlocation.h"
 
-#include <QCoreApplication>
-
 DesktopServices::DesktopServices(std::function<void(const QString &)> soundUnavailable)
-    : m_sound(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+    : m_sound(programDirectory() + QLatin1Char('/') +
                   QString::fromLatin1(LazySoundService::kModuleFileName),
               std::move(soundUnavailable)),
       m_services{m_clock, m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,

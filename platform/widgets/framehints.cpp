@@ -15,13 +15,17 @@ void offerNoWindowButtons(QWidget *window)
     if (!x11 || !x11->connection())
         return;
     xcb_connection_t *connection = x11->connection();
-    static constexpr char kName[] = "_MOTIF_WM_HINTS";
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, sizeof kName - 1, kName);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (!reply)
+    // One round trip to the server, at the first window that needs it.
+    static const xcb_atom_t atom = [connection] {
+        static constexpr char kName[] = "_MOTIF_WM_HINTS";
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, sizeof kName - 1, kName), nullptr);
+        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return found;
+    }();
+    if (atom == XCB_ATOM_NONE)
         return;
-    const xcb_atom_t atom = reply->atom;
-    std::free(reply);
     // flags: functions and decorations given; functions: move only;
     // decorations: border and title.
     constexpr std::uint32_t kFunctions = 1, kDecorations = 2, kMove = 4, kBorder = 2, kTitle = 8;
