@@ -231,8 +231,8 @@ void frmMain::SaveSettings()
     const configstore::SaveResult result = configstore::saveSettings(
         m_services.configDirectory, txtFileNameWAV->text(), txtAlarmTime->text());
     // The alarm is already armed; a failed save only means the texts are not kept.
-    if (!result.ok)
-        m_services.messages.show(this, result.message());
+    if (const QString message = result.message(); !message.isEmpty())
+        m_services.messages.show(this, message);
 }
 
 bool frmMain::Form_QueryUnload()

@@ -154,6 +154,8 @@ void frmQuestions::cmdOK_Click()
     // failing would trap the person (and an alarm firing behind it).
     if (!result.ok)
         services.messages.show(this, result.message() + QString::fromUtf8(kKeptInUse));
+    else if (!result.keptAside.isEmpty())
+        services.messages.show(this, result.message());
     unload();
 }
 

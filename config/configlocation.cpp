@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include <unistd.h>
+
 bool canCreateFilesIn(const QString &directory)
 {
     if (directory.isEmpty() || !QFileInfo(directory).isDir())
@@ -30,22 +32,55 @@ bool canCreateFilesIn(const QString &directory)
     return false;
 }
 
-QString chooseConfigDirectory(const QString &programDirectory,
-                              const std::function<bool(const QString &)> &canCreateFiles)
+namespace {
+
+bool isInstalledFolder(const QString &directory)
 {
-    if (!programDirectory.isEmpty() &&
-        QFileInfo::exists(
-            QDir(programDirectory).filePath(QString::fromLatin1(configstore::kFileName))))
-        return programDirectory;
-    if (canCreateFiles(programDirectory))
-        return programDirectory;
+    const QFileInfo info(directory);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.startsWith(QLatin1String("/usr/")) || info.ownerId() != ::geteuid();
+}
+
+// Opening for appending writes nothing, yet fails where a write would.
+bool canWriteFile(const QString &file)
+{
+    QFile probe(file);
+    return probe.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
+} // namespace
+
+FolderChecks systemFolderChecks()
+{
+    return {isInstalledFolder, canCreateFilesIn, canWriteFile};
+}
+
+QString chooseConfigDirectory(const QString &programDirectory, const FolderChecks &checks)
+{
+    const QString fileName = QString::fromLatin1(configstore::kFileName);
+    QString stranded;
+    if (!programDirectory.isEmpty() && !checks.isInstalled(programDirectory)) {
+        const QString beside = QDir(programDirectory).filePath(fileName);
+        if (QFileInfo::exists(beside)) {
+            if (checks.canWriteInPlace(beside))
+                return programDirectory;
+            stranded = beside;
+        } else if (checks.canCreateFiles(programDirectory)) {
+            return programDirectory;
+        }
+    }
 
     const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(fallback);
+    // The user's own settings, beside a copy that can no longer take a save,
+    // come along rather than seem lost; the copy may be written from now on.
+    const QString moved = QDir(fallback).filePath(fileName);
+    if (!stranded.isEmpty() && !QFileInfo::exists(moved) && QFile::copy(stranded, moved))
+        QFile::setPermissions(moved, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return fallback;
 }
 
 QString chooseConfigDirectory(const QString &programDirectory)
 {
-    return chooseConfigDirectory(programDirectory, canCreateFilesIn);
+    return chooseConfigDirectory(programDirectory, systemFolderChecks());
 }

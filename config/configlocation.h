@@ -4,16 +4,29 @@
 
 #include <functional>
 
-// Folder for AlarmClockConfig.xml: the program directory when it already holds
-// the file or a file can be created there; otherwise the user's configuration
-// folder for the application (created if missing), so that an installed copy
-// under a read-only prefix still keeps its settings.
-QString chooseConfigDirectory(const QString &programDirectory);
+// What the choice of settings folder rests on, handed in so that tests can
+// stage what even root cannot (a folder it may not write).
+struct FolderChecks
+{
+    // Whether the program folder belongs to an installation rather than to a
+    // copy its user unpacked or built.
+    std::function<bool(const QString &directory)> isInstalled;
+    std::function<bool(const QString &directory)> canCreateFiles;
+    std::function<bool(const QString &file)> canWriteInPlace;
+};
 
-// The same choice with the writability test handed in, for tests that need a
-// folder even root cannot write.
-QString chooseConfigDirectory(const QString &programDirectory,
-                              const std::function<bool(const QString &)> &canCreateFiles);
+// Folder for AlarmClockConfig.xml. A copy of the program that its user
+// unpacked or built keeps the file beside itself, as long as a save can
+// succeed there; an installed program, or a copy whose folder cannot take a
+// save, uses the user's configuration folder (created if missing). An
+// installed program never reads or writes its own folder: another user, root
+// say, may have left a file there.
+QString chooseConfigDirectory(const QString &programDirectory);
+QString chooseConfigDirectory(const QString &programDirectory, const FolderChecks &checks);
+
+// The checks the program makes. A folder is installed when it lies under /usr
+// or the user running the program does not own it.
+FolderChecks systemFolderChecks();
 
 // True when a file can really be created and removed in directory. Permission
 // bits alone say nothing for root or on read-only mounts, so this tries it.

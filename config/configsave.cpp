@@ -15,8 +15,9 @@ namespace {
 
 using namespace detail;
 
-// Names tried for a file kept aside before a save gives up.
-constexpr int kMaxKeptUnreadable = 100;
+// Copies of unreadable files kept aside; older ones are dropped, so that a
+// file that keeps going bad cannot fill the folder.
+constexpr int kKeptUnreadable = 3;
 
 bool isFormatting(const Token &token)
 {
@@ -133,21 +134,33 @@ bool writeAll(QSaveFile &file, const QByteArray &bytes)
     return true;
 }
 
+QString asideName(const QString &path, int n)
+{
+    return path + QStringLiteral(".unreadable") +
+           (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
+}
+
+bool occupied(const QString &name)
+{
+    return QFileInfo::exists(name) || QFileInfo(name).isSymLink();
+}
+
 // A file that could not be read may still hold a person's questions (one bad
-// byte is enough); rather than write over it, it is renamed to the first free
-// "<file>.unreadable[-N]".
+// byte is enough); rather than write over it, it is renamed to
+// "<file>.unreadable", the copies before it moving on to "-2" and "-3" and the
+// oldest dropped. Nothing moves unless everything can.
 QString keepAside(const QString &path)
 {
-    for (int n = 1; n <= kMaxKeptUnreadable; ++n) {
-        const QString aside = path + QStringLiteral(".unreadable") +
-                              (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
-        if (QFileInfo::exists(aside) || QFileInfo(aside).isSymLink())
-            continue;
-        if (QFile::rename(path, aside))
-            return aside;
+    const QString oldest = asideName(path, kKeptUnreadable);
+    if (occupied(oldest) && !QFile::remove(oldest))
         return {};
+    for (int n = kKeptUnreadable - 1; n >= 1; --n) {
+        const QString from = asideName(path, n);
+        if (occupied(from) && !QFile::rename(from, asideName(path, n + 1)))
+            return {};
     }
-    return {};
+    const QString aside = asideName(path, 1);
+    return QFile::rename(path, aside) ? aside : QString();
 }
 
 SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
@@ -169,6 +182,9 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
     // any failure the destructor discards the temporary file. Unbuffered, so
     // that each failing write carries the OS's reason.
     QSaveFile file(path);
+    // A writable file in a folder that is not cannot be replaced atomically;
+    // writing it in place beats not saving at all.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeAll(file, bytes) ||
         !file.commit()) {
         result.ok = false;
@@ -184,8 +200,12 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
 
 QString SaveResult::message() const
 {
-    if (ok)
+    if (ok && keptAside.isEmpty())
         return {};
+    if (ok)
+        return QStringLiteral("The settings file %1 could not be read. It is kept as %2, and the "
+                              "settings were saved in a new %1.")
+            .arg(QFileInfo(path).fileName(), keptAside);
     return QStringLiteral("Could not save the settings to %1: %2").arg(path, reason);
 }
 

@@ -30,7 +30,8 @@ struct StoredSettings
 
 // Outcome of a save. On failure nothing on disk has changed and the message
 // names the file and the reason, ready to show to a person. A save never
-// writes over a file it could not read: that file is kept aside first.
+// writes over a file it could not read: that file is kept aside first, and
+// the message of that save, a success, says where.
 struct SaveResult
 {
     bool ok = true;
@@ -39,6 +40,7 @@ struct SaveResult
     // Where a file that could not be read was moved before the new one was
     // written (empty when there was none, or on failure: then it stays put).
     QString keptAside;
+    // Empty for a plain success.
     QString message() const;
 };
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a configured build folder and checks it: the
 # control fields, the files it holds, the desktop entry and AppStream data as
-# validators see them, and a start of the unpacked program on a private X
-# server, whose main window must appear.
+# validators see them, a start of the unpacked program on a private X
+# server, whose main window must appear, and then the package installed for
+# real and run as root and as another user, whose settings must each land in
+# that user's own configuration folder. Installs with apt-get (sudo when not
+# root) and removes the package again unless it was installed before.
 #   scripts/package-check.sh <build-dir>
 # Exits non-zero on the first broken step or, for the checks of the package's
 # contents, after listing every missing or wrong entry.
@@ -25,9 +28,82 @@ cleanup() {
     wait "$app_pid" 2>/dev/null || true
   fi
   ROUSTABELL_DESKTOP_DIR="$work/desktop" bash "$source_dir/scripts/desktop.sh" stop >/dev/null 2>&1 || true
-  rm -rf "$work"
+  [ -z "$installed_here" ] || as_root apt-get remove -y -qq roustabell >/dev/null 2>&1 || true
+  [ -z "$made_user" ] || as_root userdel "$check_user" >/dev/null 2>&1 || true
+  as_root rm -rf "$work"
 }
 trap cleanup EXIT
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# The installed program, run with a home of its own under $work as the given
+# user; Set saves the time typed; prints the settings file's path when it
+# holds that time. setpriv and env exec in place, so $! is the program.
+run_installed_as() {
+  local user=$1 time=$2 home=$work/home-$1 uid gid config window
+  uid=$(id -u "$user") gid=$(id -g "$user")
+  as_root install -d -o "$uid" -g "$gid" "$home"
+  as_root setpriv --reuid="$uid" --regid="$gid" --clear-groups \
+    env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
+    /usr/bin/roustabell >"$work/app-$user.log" 2>&1 &
+  app_pid=$!
+  config=$home/.config/roustabell/AlarmClockConfig.xml
+  if window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$app_pid" --name "^$title\$" |
+    head -n 1) && [ -n "$window" ] && focus_window "$window"; then
+    # From the first focus (Alarm (test)): sound box, Browse, Stop, time box, Set.
+    press Tab Tab Tab Tab
+    type_text "$time"
+    press Tab space
+    for _ in $(seq 100); do
+      as_root grep -q "<WakeyTime>$time</WakeyTime>" "$config" 2>/dev/null && break
+      sleep 0.1
+    done
+  fi
+  as_root kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+  app_pid=
+  if as_root grep -q "<WakeyTime>$time</WakeyTime>" "$config" 2>/dev/null; then
+    echo "$config"
+  else
+    cat "$work/app-$user.log" >&2
+  fi
+}
+
+# An installed program keeps every user's settings in that user's own
+# configuration folder, root's too, and reads nothing another user left in its
+# install folder: a file planted there names a sound no save may carry on.
+install_and_run_users() {
+  local folder=/usr/lib/roustabell planted=/usr/lib/roustabell/AlarmClockConfig.xml who config
+  dpkg-query -W -f='${Status}' roustabell 2>/dev/null | grep -q 'ok installed' || installed_here=1
+  as_root apt-get install -y -qq "$deb" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; fail "apt-get install $deb"; return; }
+  if ! id "$check_user" >/dev/null 2>&1; then
+    as_root useradd --system --no-create-home --shell /usr/sbin/nologin "$check_user" && made_user=1
+  fi
+  chmod 755 "$work"
+  echo '<AlarmClockConfig><WakeyFileName>/planted.wav</WakeyFileName></AlarmClockConfig>' |
+    as_root tee "$planted" >/dev/null
+  for who in root:11:47 "$check_user:10:13"; do
+    if ! config=$(run_installed_as "${who%%:*}" "${who#*:}") || [ -z "$config" ]; then
+      fail "${who%%:*}: Set saved nothing in its own configuration folder"
+      continue
+    fi
+    echo "${who%%:*}: $config"
+    as_root grep -q "<WakeyFileName>$folder/roustabell.wav</WakeyFileName>" "$config" ||
+      fail "${who%%:*} read the file left in $folder: $(as_root cat "$config")"
+  done
+  as_root rm -f "$planted"
+  leftovers=$(find "$folder" -newer "$work/install.log" ! -path "$folder" 2>/dev/null || true)
+  [ -z "$leftovers" ] || fail "the program wrote into $folder: $leftovers"
+}
+
+# shellcheck source=bench/xkeys.sh
+. "$source_dir/bench/xkeys.sh"
+check_user=roustabell-check
+installed_here=
+made_user=
 
 failures=0
 fail() {
@@ -163,6 +239,8 @@ kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
 app_pid=
 
+step "installing the package; its settings as root and as another user"
+install_and_run_users
 if [ "$failures" -ne 0 ]; then
   echo "package-check: $failures failure(s)" >&2
   exit 1

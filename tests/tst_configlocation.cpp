@@ -1,5 +1,6 @@
-// Where the settings file lives: the program folder while it can be written
-// or holds the file, else the user's configuration folder.
+// Where the settings file lives: beside a copy of the program its user owns,
+// while a save can succeed there; otherwise, and always for an installed
+// program, in the user's configuration folder.
 #include "config/configlocation.h"
 #include "config/configstore.h"
 
@@ -11,20 +12,33 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-enum class Folder {
-    WritableEmpty,
-    WritableWithFile,
-    ReadOnlyBitsWithFile,
-    ReadOnlyBitsEmpty,
-    Missing,
-    BelowRegularFile,
-    Proc,
-    EmptyPath,
-};
+enum class Holds { Nothing, WritableFile, StuckFile };
+enum class Result { ProgramFolder, UserFolder, UserFolderWithCopy };
+
+const QByteArray kBeside = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+QStringList entries(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot);
+}
 
 } // namespace
 
@@ -32,132 +46,179 @@ class tst_ConfigLocation : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_work;
+    QString m_userFolder;
+
 private Q_SLOTS:
     void initTestCase()
     {
         QCoreApplication::setApplicationName(QStringLiteral("roustabell"));
         QCoreApplication::setOrganizationName(QString());
+        QVERIFY(m_work.isValid());
     }
 
-    void configDirectory_data()
+    void init()
     {
-        QTest::addColumn<Folder>("folder");
-        QTest::addColumn<bool>("probeRefuses");
-        QTest::addColumn<bool>("programDirectoryChosen");
+        const QString configHome = m_work.filePath(QStringLiteral("xdg-config"));
+        QDir(configHome).removeRecursively();
+        qputenv("XDG_CONFIG_HOME", configHome.toUtf8());
+        m_userFolder = configHome + QStringLiteral("/roustabell");
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), m_userFolder);
+    }
 
-        // Root writes through permission bits, so there the probe must find the
-        // folder writable; only an attempt tells.
-        const bool root = ::geteuid() == 0;
-        QTest::newRow("writable, empty") << Folder::WritableEmpty << false << true;
-        QTest::newRow("writable, holds the file") << Folder::WritableWithFile << false << true;
-        QTest::newRow("read-only bits, holds the file")
-            << Folder::ReadOnlyBitsWithFile << false << true;
-        QTest::newRow("read-only bits, empty") << Folder::ReadOnlyBitsEmpty << false << root;
-        QTest::newRow("missing") << Folder::Missing << false << false;
-        QTest::newRow("below a regular file") << Folder::BelowRegularFile << false << false;
+    // The checks are staged; the files are real.
+    void choice_data()
+    {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<Holds>("holds");
+        QTest::addColumn<bool>("canCreate");
+        QTest::addColumn<bool>("userHasFile");
+        QTest::addColumn<Result>("expected");
+
+        QTest::newRow("own copy, empty")
+            << false << Holds::Nothing << true << false << Result::ProgramFolder;
+        QTest::newRow("own copy, its file")
+            << false << Holds::WritableFile << false << false << Result::ProgramFolder;
+        QTest::newRow("own copy, folder takes nothing")
+            << false << Holds::Nothing << false << false << Result::UserFolder;
+        QTest::newRow("own copy, file cannot take a save")
+            << false << Holds::StuckFile << true << false << Result::UserFolderWithCopy;
+        QTest::newRow("own copy, stuck file, user already has one")
+            << false << Holds::StuckFile << true << true << Result::UserFolder;
+        QTest::newRow("installed, a file left there")
+            << true << Holds::WritableFile << true << false << Result::UserFolder;
+        QTest::newRow("installed, empty")
+            << true << Holds::Nothing << true << false << Result::UserFolder;
+    }
+
+    void choice()
+    {
+        QFETCH(bool, installed);
+        QFETCH(Holds, holds);
+        QFETCH(bool, canCreate);
+        QFETCH(bool, userHasFile);
+        QFETCH(Result, expected);
+
+        QTemporaryDir program;
+        QVERIFY(program.isValid());
+        const QString beside = program.filePath(QString::fromLatin1(configstore::kFileName));
+        if (holds != Holds::Nothing)
+            QVERIFY(writeBytes(beside, kBeside));
+        const QByteArray own = "<AlarmClockConfig><WakeyTime>own</WakeyTime></AlarmClockConfig>";
+        const QString userFile = m_userFolder + QLatin1Char('/') + configstore::kFileName;
+        if (userHasFile)
+            QVERIFY(QDir().mkpath(m_userFolder) && writeBytes(userFile, own));
+
+        QStringList asked;
+        const FolderChecks checks{[&](const QString &) { return installed; },
+                                  [&](const QString &where) {
+                                      asked << where;
+                                      return canCreate;
+                                  },
+                                  [&](const QString &file) {
+                                      asked << file;
+                                      return holds == Holds::WritableFile;
+                                  }};
+        const QString chosen = chooseConfigDirectory(program.path(), checks);
+
+        // An installed program does not even look at its folder.
+        if (installed)
+            QCOMPARE(asked, QStringList());
+        QCOMPARE(chosen, expected == Result::ProgramFolder ? program.path() : m_userFolder);
+        QCOMPARE(QFileInfo(m_userFolder).isDir(), expected != Result::ProgramFolder);
+        if (holds != Holds::Nothing)
+            QCOMPARE(readBytes(beside), kBeside);
+        if (expected == Result::UserFolderWithCopy) {
+            QCOMPARE(readBytes(userFile), kBeside);
+            QVERIFY(QFileInfo(userFile).isWritable());
+        } else if (expected == Result::UserFolder) {
+            QCOMPARE(readBytes(userFile), userHasFile ? own : QByteArray("(unreadable)"));
+        }
+    }
+
+    // The real checks on folders whose answer does not depend on who runs this.
+    void realChecks_data()
+    {
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<bool>("programFolderChosen");
+
+        QTest::newRow("own temporary folder") << QStringLiteral("<temp>") << true;
+        QTest::newRow("missing") << QStringLiteral("<temp>/missing") << false;
+        QTest::newRow("below a regular file") << QStringLiteral("<temp>/file/below") << false;
         // procfs refuses new files even to root.
-        QTest::newRow("/proc") << Folder::Proc << false << false;
-        QTest::newRow("empty path") << Folder::EmptyPath << false << false;
-        // What no folder root can be kept out of would show: the file wins over
-        // an unwritable folder, and without it the user's folder is taken.
-        QTest::newRow("unwritable, holds the file") << Folder::WritableWithFile << true << true;
-        QTest::newRow("unwritable, empty") << Folder::WritableEmpty << true << false;
+        QTest::newRow("/proc") << QStringLiteral("/proc") << false;
+        QTest::newRow("under /usr") << QStringLiteral("/usr/lib") << false;
+        QTest::newRow("empty path") << QString() << false;
     }
 
-    void configDirectory()
+    void realChecks()
     {
-        QFETCH(Folder, folder);
-        QFETCH(bool, probeRefuses);
-        QFETCH(bool, programDirectoryChosen);
+        QFETCH(QString, directory);
+        QFETCH(bool, programFolderChosen);
+        QTemporaryDir temp;
+        QVERIFY(temp.isValid());
+        QVERIFY(writeBytes(temp.filePath(QStringLiteral("file")), "x"));
+        directory.replace(QLatin1String("<temp>"), temp.path());
+        const QStringList before = directory.isEmpty() ? QStringList() : entries(directory);
 
+        const QString chosen = chooseConfigDirectory(directory);
+
+        QCOMPARE(chosen, programFolderChosen ? directory : m_userFolder);
+        QVERIFY(!QFileInfo::exists(
+            QDir(directory).filePath(QString::fromLatin1(configstore::kFileName))));
+        if (!directory.isEmpty())
+            QCOMPARE(entries(directory), before);
+        QVERIFY(!QFileInfo::exists(temp.filePath(QStringLiteral("missing"))));
+    }
+
+    // A writable file in a folder that takes no new files: chosen, and saved
+    // in place. Root may write any folder, so there the choice and the save
+    // run in a child that gives up root first.
+    void writableFileInReadOnlyFolder()
+    {
         QTemporaryDir work;
         QVERIFY(work.isValid());
-        const QString configHome = work.filePath(QStringLiteral("xdg-config"));
-        qputenv("XDG_CONFIG_HOME", configHome.toUtf8());
-        const QString fallback = configHome + QStringLiteral("/roustabell");
-        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), fallback);
+        const QString program = work.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(program));
+        const QString path = QDir(program).filePath(QString::fromLatin1(configstore::kFileName));
+        QVERIFY(writeBytes(path, kBeside));
+        const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                         QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        const auto enter = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                           QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(path, all));
+        QVERIFY(QFile::setPermissions(work.path(), enter));
+        // The folder stays its user's own, as an unpacked copy's would.
+        const bool root = ::geteuid() == 0;
+        QVERIFY(!root || ::chown(QFile::encodeName(program).constData(), 65534, 65534) == 0);
+        QVERIFY(QFile::setPermissions(program, enter));
 
-        const QByteArray content = "<AlarmClockConfig />";
-        QString directory = work.filePath(QStringLiteral("program"));
-        bool readOnly = false;
-        bool holdsFile = false;
-        switch (folder) {
-        case Folder::WritableEmpty:
-            QVERIFY(QDir().mkpath(directory));
-            break;
-        case Folder::WritableWithFile:
-        case Folder::ReadOnlyBitsWithFile:
-            holdsFile = true;
-            readOnly = folder == Folder::ReadOnlyBitsWithFile;
-            break;
-        case Folder::ReadOnlyBitsEmpty:
-            readOnly = true;
-            QVERIFY(QDir().mkpath(directory));
-            break;
-        case Folder::Missing:
-            break;
-        case Folder::BelowRegularFile: {
-            QFile blocker(work.filePath(QStringLiteral("file")));
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
-            directory = blocker.fileName() + QStringLiteral("/program");
-            break;
-        }
-        case Folder::Proc:
-            directory = QStringLiteral("/proc");
-            break;
-        case Folder::EmptyPath:
-            directory.clear();
-            break;
-        }
-        if (holdsFile) {
-            QVERIFY(QDir().mkpath(directory));
-            QFile config(QDir(directory).filePath(QString::fromLatin1(configstore::kFileName)));
-            QVERIFY(config.open(QIODevice::WriteOnly));
-            QCOMPARE(config.write(content), content.size());
-        }
-        if (readOnly)
-            QVERIFY(
-                QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        const QStringList before =
-            directory.isEmpty()
-                ? QStringList()
-                : QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
-
-        QStringList probed;
-        const QString chosen = probeRefuses
-                                   ? chooseConfigDirectory(directory,
-                                                           [&probed](const QString &where) {
-                                                               probed << where;
-                                                               return false;
-                                                           })
-                                   : chooseConfigDirectory(directory);
-        if (probeRefuses)
-            QCOMPARE(probed, holdsFile ? QStringList() : QStringList{directory});
-
-        if (readOnly)
-            QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                 QFileDevice::ExeOwner);
-        if (programDirectoryChosen) {
-            QCOMPARE(chosen, directory);
-            QVERIFY2(!QFileInfo::exists(fallback), "the fallback folder was created needlessly");
+        const pid_t child = root ? ::fork() : 0;
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            // 65534 is nobody, whom the folder's bits hold to them.
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(10);
+            int outcome = 0;
+            if (chooseConfigDirectory(program) != program)
+                outcome = 11;
+            else if (!configstore::saveSettings(program, QStringLiteral("f"),
+                                                QStringLiteral("9:00"))
+                          .ok)
+                outcome = 12;
+            if (root)
+                ::_exit(outcome);
+            QCOMPARE(outcome, 0);
         } else {
-            QCOMPARE(chosen, fallback);
-            QVERIFY2(QFileInfo(fallback).isDir(), "the fallback folder was not created");
-            QVERIFY(canCreateFilesIn(fallback));
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
         }
-        // The probe leaves nothing behind, creates nothing that was missing, and
-        // does not touch an existing file.
-        if (!directory.isEmpty()) {
-            QCOMPARE(QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System),
-                     before);
-            if (folder == Folder::Missing)
-                QVERIFY(!QFileInfo::exists(directory));
-        }
-        if (holdsFile) {
-            QFile config(QDir(directory).filePath(QString::fromLatin1(configstore::kFileName)));
-            QVERIFY(config.open(QIODevice::ReadOnly));
-            QCOMPARE(config.readAll(), content);
-        }
+        QFile::setPermissions(program, enter | QFileDevice::WriteOwner);
+        QFile::setPermissions(work.path(), enter | QFileDevice::WriteOwner);
+        QVERIFY2(readBytes(path).contains("<WakeyTime>9:00</WakeyTime>"), readBytes(path));
+        QCOMPARE(entries(program), QStringList{QString::fromLatin1(configstore::kFileName)});
     }
 };
 

@@ -638,38 +638,43 @@ private Q_SLOTS:
             QVERIFY(second.keptAside.isEmpty());
             return;
         }
-        // Neither copy written over by the other.
+        // Neither copy written over by the other; the latest under the plain name.
         QCOMPARE(first.keptAside, path() + ".unreadable");
-        QCOMPARE(second.keptAside, path() + ".unreadable-2");
-        for (const QString &aside : {first.keptAside, second.keptAside}) {
+        QCOMPARE(second.keptAside, path() + ".unreadable");
+        for (const QString &aside : {path() + ".unreadable", path() + ".unreadable-2"}) {
             QFile kept(aside);
             QVERIFY(kept.open(QIODevice::ReadOnly));
             QCOMPARE(kept.readAll(), bytes);
         }
+        QVERIFY2(second.message().contains(second.keptAside), qPrintable(second.message()));
         // A good file is written over as before, with nothing kept aside.
         const SaveResult third = saveSettings(dir(), "h", "9:00");
         QVERIFY(third.ok);
         QVERIFY(third.keptAside.isEmpty());
+        QCOMPARE(third.message(), QString());
         QVERIFY(!QFile::exists(path() + ".unreadable-3"));
     }
 
-    // With no name left to keep it under, the unreadable file is not written
-    // over: the save fails and says why.
-    void unusableFileWithNoRoomAside()
+    // Copies kept aside stay few: the oldest goes, names of other programs'
+    // or older copies' are left alone.
+    void unusableFileCopiesBounded()
     {
-        const QByteArray damaged = "<AlarmClockConfig><WakeyTime>7:30</Wakey";
-        QVERIFY(writeFile(damaged));
-        for (int n = 1; n <= 100; ++n) {
-            QFile taken(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
-            QVERIFY(taken.open(QIODevice::WriteOnly));
+        QFile other(path() + ".unreadable-57");
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        for (int n = 1; n <= 5; ++n) {
+            QVERIFY(writeFile("<AlarmClockConfig><Wakey" + QByteArray::number(n)));
+            QVERIFY(saveQuestions(dir(), asPairs({{"q", "a"}})).ok);
         }
-        const SaveResult result = saveQuestions(dir(), asPairs({{"q", "a"}}));
-        QVERIFY(!result.ok);
-        QVERIFY(result.keptAside.isEmpty());
-        QVERIFY2(result.message().contains("AlarmClockConfig.xml.unreadable"),
-                 qPrintable(result.message()));
-        QCOMPARE(readFile(), damaged);
-        QVERIFY(!QFile::exists(path() + ".unreadable-101"));
+        QStringList names = QDir(dir()).entryList(QDir::Files);
+        QCOMPARE(names, QStringList({kFileName, QString(kFileName) + ".unreadable",
+                                     QString(kFileName) + ".unreadable-2",
+                                     QString(kFileName) + ".unreadable-3",
+                                     QString(kFileName) + ".unreadable-57"}));
+        for (int n = 1; n <= 3; ++n) {
+            QFile kept(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), "<AlarmClockConfig><Wakey" + QByteArray::number(6 - n));
+        }
     }
 
     // When the fresh document cannot be written, the unreadable file is put
