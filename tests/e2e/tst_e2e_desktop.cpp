@@ -14,6 +14,8 @@
 #include "support/wavfile.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -281,6 +283,59 @@ private Q_SLOTS:
         const std::optional<qint64> silent = m_recorder.silentFrom(rightAt, m_recorder.now());
         QVERIFY(silent);
         QVERIFY2(*silent - rightAt <= 300, qPrintable(QString::number(*silent - rightAt)));
+        QVERIFY(!m_main->alarmSounding());
+    }
+
+    // A Done that cannot save tells why with the real message box, closes the
+    // editor all the same, and the set typed there is what the alarm asks.
+    void failedDoneClosesTheEditorAndKeepsTheSet()
+    {
+        // A folder where the file's name is taken by a folder: no save, even as root.
+        const QString blocked = m_dir.filePath("blocked");
+        QVERIFY(QDir().mkpath(blocked + "/AlarmClockConfig.xml"));
+        m_services->configDirectory = blocked;
+        QString told;
+        ModalDriver editorDriver;
+        ModalDriver messageDriver;
+        editorDriver.onNextModal(
+            [&](QWidget *window) {
+                auto *editor = qobject_cast<frmQuestions *>(window);
+                QVERIFY(editor);
+                QTest::mouseClick(editor->cmdAdd, Qt::LeftButton);
+                // Over the placeholder text that Add puts there.
+                QTest::keyClick(editor->txtQuestion, Qt::Key_A, Qt::ControlModifier);
+                QTest::keyClicks(editor->txtQuestion, "Capital of Peru?");
+                QTest::mouseClick(editor->txtAnswer, Qt::LeftButton);
+                QTest::keyClicks(editor->txtAnswer, "Lima");
+                messageDriver.onNextModal([&](QWidget *box) {
+                    auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+                    QVERIFY(label);
+                    told = label->text();
+                    QTest::keyClick(box, Qt::Key_Return);
+                });
+                QTest::mouseClick(editor->cmdOK, Qt::LeftButton);
+            },
+            20000);
+        QTest::mouseClick(m_main->cmdAwakeTestQuestions, Qt::LeftButton);
+        QVERIFY(editorDriver.ran() && messageDriver.ran());
+        QVERIFY(!editorDriver.timedOut() && !messageDriver.timedOut());
+        QVERIFY2(told.contains(blocked) && told.contains("stay in use"), qPrintable(told));
+        QVERIFY(!QApplication::activeModalWidget());
+
+        QTest::mouseClick(m_main->cmdAlarmTest, Qt::LeftButton);
+        QString asked;
+        ModalDriver testDriver;
+        testDriver.onNextModal([&](QWidget *window) {
+            auto *test = qobject_cast<frmAwareTest *>(window);
+            QVERIFY(test);
+            asked = test->lblQuestion->text();
+            QTest::keyClicks(test->txtAnswer, "Lima");
+            QTest::mouseClick(test->cmdStopAlarm, Qt::LeftButton);
+        });
+        QTest::mouseClick(m_main->cmdAlarmStop, Qt::LeftButton);
+        QVERIFY(testDriver.ran());
+        QVERIFY(!testDriver.timedOut());
+        QCOMPARE(asked, QString("Capital of Peru?"));
         QVERIFY(!m_main->alarmSounding());
     }
 
