@@ -2,6 +2,7 @@
 
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
+#include "platform/linux/solidwakescheduler.h"
 #include "platform/sound/lazysoundservice.h"
 #include "platform/systemservices.h"
 
@@ -28,7 +29,8 @@ private:
     DesktopLauncher m_launcher;
     LinuxRegistryLookup m_registry;
     FixedStartRandom m_random;
-    ProcessControl m_control{m_sound};
+    SolidWakeScheduler m_wake;
+    ProcessControl m_control{m_sound, m_wake};
     LogindSleepInhibitor m_inhibitor;
     Services m_services;
 };

@@ -40,15 +40,18 @@ frmMain::frmMain(Services &services, QWidget *parent) : QMainWindow(parent), m_s
     buildWindow();
     Timer1.setTimerType(Qt::PreciseTimer);
     Timer1.setSingleShot(true);
-    connect(&Timer1, &QTimer::timeout, this, [this] {
-        Timer1_Timer();
-        scheduleNextTick();
-    });
+    connect(&Timer1, &QTimer::timeout, this, &frmMain::checkAlarmNow);
+    // The tick's timer stands still while the machine sleeps: on waking, the
+    // alarm whose moment passed meanwhile sounds at once.
+    m_services.inhibitor.setResumeHandler([this] { checkAlarmNow(); });
     scheduleNextTick();
     Form_Load();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    m_services.inhibitor.setResumeHandler({});
+}
 
 void frmMain::buildWindow()
 {
@@ -173,6 +176,7 @@ void frmMain::cmdSet_Click()
     bAlarmSet = true;
     lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
                             datevalue::formatGeneral(dtWakeyTime));
+    m_services.wake.schedule(datevalue::toDateTime(dtWakeyTime));
     updateSleepInhibitor();
     // Saved before the sound is loaded: loading may stall on a large file.
     SaveSettings();
@@ -325,6 +329,15 @@ void frmMain::updateSleepInhibitor()
         m_services.inhibitor.hold(QStringLiteral("Alarm sounding"));
     else
         m_services.inhibitor.release();
+    // Nothing is left to wake the machine for once the alarm is not armed.
+    if (!bAlarmSet)
+        m_services.wake.cancel();
+}
+
+void frmMain::checkAlarmNow()
+{
+    Timer1_Timer();
+    scheduleNextTick();
 }
 
 void frmMain::scheduleNextTick()

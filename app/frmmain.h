@@ -82,6 +82,8 @@ private:
     void UpdateSetButton();
     void setStatusNotSet();
     void scheduleNextTick();
+    // The tick's work, at once, and the next tick re-aligned.
+    void checkAlarmNow();
     void updateSleepInhibitor();
 
     Services &m_services;

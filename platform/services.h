@@ -4,9 +4,11 @@
 #include "platform/programinfo.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 class QWidget;
 
@@ -99,7 +101,9 @@ public:
     virtual double next() = 0;
 };
 
-// Keeps the machine from sleeping through an armed or sounding alarm.
+// Keeps the machine from going to sleep by itself through an armed or
+// sounding alarm; a sleep the person asks for is let through. Says when the
+// machine wakes again.
 class SleepInhibitor
 {
 public:
@@ -108,6 +112,24 @@ public:
     // login manager answers.
     virtual void hold(const QString &why) = 0;
     virtual void release() = 0;
+    // Called each time the machine has woken from sleep, from the first
+    // hold() on: before that no alarm is armed, so nothing needs to know.
+    virtual void setResumeHandler(std::function<void()> handler) = 0;
+};
+
+// Asks the desktop's power manager to wake a sleeping machine at the alarm's
+// moment. Silently does nothing where the desktop offers no such thing.
+class WakeScheduler
+{
+public:
+    virtual ~WakeScheduler() = default;
+    // Replaces the wake-up asked for before, if any; returns at once.
+    virtual void schedule(const QDateTime &moment) = 0;
+    // Withdraws the wake-up asked for, if any; returns at once.
+    virtual void cancel() = 0;
+    // cancel(), sent before it returns (within a short bound): the program
+    // is about to end and would take the unsent request with it.
+    virtual void cancelBeforeExit() = 0;
 };
 
 class ProgramControl
@@ -129,6 +151,7 @@ struct Services
     RandomSource &random;
     ProgramControl &control;
     SleepInhibitor &inhibitor;
+    WakeScheduler &wake;
     // Folder of the executable, no trailing separator.
     QString programDirectory;
     // Folder that holds AlarmClockConfig.xml (the program directory unless it cannot be written).

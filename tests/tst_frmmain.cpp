@@ -1,5 +1,5 @@
-// Start-up of the main window: design, settings loaded into the boxes, and
-// the rule that enables Set.
+// Start-up of the main window: design, settings loaded into the boxes, the
+// rule that enables Set, and how the alarm meets the machine's sleep.
 #include "app/frmmain.h"
 #include "config/configstore.h"
 #include "support/fakes.h"
@@ -350,6 +350,103 @@ private Q_SLOTS:
         const int afterFirst = m_fakes->clock.reads;
         QTRY_VERIFY_WITH_TIMEOUT(m_fakes->clock.reads > afterFirst, 2000);
         QVERIFY(main.Timer1.isActive());
+    }
+
+    void wakeUpFollowsTheAlarm_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QDateTime>("wakeUp"); // invalid: none in place
+        QTest::addColumn<QStringList>("calls");
+        const QDateTime halfPast(QDate(2026, 12, 7), QTime(7, 30));
+        const QDateTime none;
+        QTest::newRow("set") << QStringList{"set 7:30"} << halfPast << QStringList{"schedule"};
+        QTest::newRow("set for tomorrow")
+            << QStringList{"set 6:30"} << QDateTime(QDate(2026, 12, 8), QTime(6, 30))
+            << QStringList{"schedule"};
+        QTest::newRow("stopped") << QStringList{"set 7:30", "stop"} << none
+                                 << QStringList{"schedule", "cancel"};
+        QTest::newRow("refused time")
+            << QStringList{"set 7:30", "set soon"} << none << QStringList{"schedule", "cancel"};
+        QTest::newRow("refused file") << QStringList{"set 7:30", "file", "set 7:30"} << none
+                                      << QStringList{"schedule", "cancel"};
+        QTest::newRow("set again")
+            << QStringList{"set 7:30", "set 8:00"} << QDateTime(QDate(2026, 12, 7), QTime(8, 0))
+            << QStringList{"schedule", "schedule"};
+        QTest::newRow("fired") << QStringList{"set 7:30", "tick 7:30:01"} << none
+                               << QStringList{"schedule", "cancel"};
+        QTest::newRow("test sound while armed")
+            << QStringList{"set 7:30", "test"} << halfPast << QStringList{"schedule"};
+    }
+
+    void wakeUpFollowsTheAlarm()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QDateTime, wakeUp);
+        QFETCH(QStringList, calls);
+        frmMain &main = open();
+        main.txtFileNameWAV->setText(m_dir.wav());
+        for (const QString &step : steps) {
+            const QString argument = step.section(' ', 1);
+            if (step.startsWith("set ")) {
+                main.txtAlarmTime->setText(argument);
+                main.cmdSet_Click();
+            } else if (step == "stop") {
+                main.cmdAlarmStop_Click();
+            } else if (step == "file") {
+                main.txtFileNameWAV->setText(m_dir.filePath("wake.mp3"));
+            } else if (step.startsWith("tick ")) {
+                m_fakes->clock.set(QDate(2026, 12, 7), QTime::fromString(argument, "H:mm:ss"));
+                main.Timer1_Timer();
+            } else if (step == "test") {
+                main.cmdAlarmTest_Click();
+            }
+        }
+        QCOMPARE(m_fakes->wake.scheduled.value_or(QDateTime()), wakeUp);
+        QCOMPARE(m_fakes->wake.calls, calls);
+    }
+
+    void wakingChecksTheAlarmAtOnce_data()
+    {
+        QTest::addColumn<QString>("armedFor"); // empty: nothing armed
+        QTest::addColumn<QTime>("wokenAt");
+        QTest::addColumn<bool>("sounds");
+        QTest::newRow("moment passed while asleep") << "7:30" << QTime(9, 15) << true;
+        QTest::newRow("a second after the moment") << "7:30" << QTime(7, 30, 1) << true;
+        QTest::newRow("the moment's own second") << "7:30" << QTime(7, 30) << false;
+        QTest::newRow("moment still ahead") << "7:30" << QTime(7, 20) << false;
+        QTest::newRow("nothing armed") << "" << QTime(9, 15) << false;
+    }
+
+    void wakingChecksTheAlarmAtOnce()
+    {
+        QFETCH(QString, armedFor);
+        QFETCH(QTime, wokenAt);
+        QFETCH(bool, sounds);
+        frmMain &main = open();
+        main.txtFileNameWAV->setText(m_dir.wav());
+        if (!armedFor.isEmpty()) {
+            main.txtAlarmTime->setText(armedFor);
+            main.cmdSet_Click();
+            QVERIFY(main.alarmSet());
+        }
+        m_fakes->sound.calls.clear();
+        QVERIFY(m_fakes->inhibitor.resumed);
+
+        m_fakes->clock.set(QDate(2026, 12, 7), wokenAt);
+        // No event loop runs in between, so no tick can be what sounds it.
+        m_fakes->inhibitor.resumed();
+        QCOMPARE(main.alarmSounding(), sounds);
+        QCOMPARE(m_fakes->sound.kinds(), sounds ? QStringList{"loop"} : QStringList());
+        QCOMPARE(main.alarmSet(), !armedFor.isEmpty() && !sounds);
+        QVERIFY(main.Timer1.isActive());
+    }
+
+    void closedWindowIsNotToldOfWaking()
+    {
+        open();
+        QVERIFY(m_fakes->inhibitor.resumed);
+        m_main.reset();
+        QVERIFY(!m_fakes->inhibitor.resumed);
     }
 };
 

@@ -226,11 +226,17 @@ private Q_SLOTS:
                 program->soundUnavailable(why);
         });
         Services services = m_fakes->services;
-        Services withLoader{services.clock,          sound,
-                            services.messages,       services.fileDialog,
-                            services.launcher,       services.registry,
-                            services.random,         services.control,
-                            services.inhibitor,      services.programDirectory,
+        Services withLoader{services.clock,
+                            sound,
+                            services.messages,
+                            services.fileDialog,
+                            services.launcher,
+                            services.registry,
+                            services.random,
+                            services.control,
+                            services.inhibitor,
+                            services.wake,
+                            services.programDirectory,
                             services.configDirectory};
         m_program = std::make_unique<Program>(withLoader);
         program = m_program.get();

@@ -479,7 +479,7 @@ private Q_SLOTS:
         Services withRecorder{services.clock,      services.sound,    services.messages,
                               services.fileDialog, services.launcher, registry,
                               services.random,     services.control,  services.inhibitor,
-                              m_dir.path(),        m_dir.path()};
+                              services.wake,       m_dir.path(),      m_dir.path()};
         frmAbout about(withRecorder);
         std::uint32_t root = RegistryLookup::kHkeyLocalMachine;
         QString keyName = kPathKey;
@@ -592,7 +592,7 @@ private Q_SLOTS:
         const Services &fakes = m_fakes->services;
         Services services{fakes.clock,     fakes.sound,    realMessages, fakes.fileDialog,
                           fakes.launcher,  fakes.registry, fakes.random, fakes.control,
-                          fakes.inhibitor, m_dir.path(),   m_dir.path()};
+                          fakes.inhibitor, fakes.wake,     m_dir.path(), m_dir.path()};
         frmAbout about(services);
         QVERIFY(showAndActivate(about));
 

@@ -1,7 +1,11 @@
-// The login manager's sleep lock, against a stand-in login manager on a
-// private system bus.
+// The login manager's idle lock and wake-up signal, and the desktop power
+// manager's scheduled wake-ups, against stand-ins on a private bus that
+// serves as both the system and the session bus.
 
+#include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
+#include "platform/linux/solidwakescheduler.h"
+#include "support/fakes.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -16,8 +20,12 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 #include <memory>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,6 +33,8 @@ constexpr auto kLogin1 = "org.freedesktop.login1";
 constexpr auto kLogin1Path = "/org/freedesktop/login1";
 constexpr auto kManager = "org.freedesktop.login1.Manager";
 constexpr auto kMockInterface = "org.freedesktop.DBus.Mock";
+constexpr auto kPowerManager = "org.kde.Solid.PowerManagement";
+constexpr auto kPowerManagerPath = "/org/kde/Solid/PowerManagement";
 // hold() may take a few milliseconds to queue its call; a login manager that
 // takes seconds to answer must not show up here.
 constexpr qint64 kMaxHoldMs = 250;
@@ -86,6 +96,55 @@ def ListInhibitors(self):
     return [(w, o, y, m, dbus.UInt32(0), dbus.UInt32(0)) for (w, o, y, m) in HELD]
 )PY";
 
+// The desktop power manager's wake-ups: cookies count up from 41.
+constexpr auto kPowerManagerTemplate = R"PY('''A power manager stand-in with scheduled wake-ups.
+
+Parameters: "delay" and "clearDelay" are milliseconds before scheduleWakeup
+and clearWakeup answer; "refused" true makes every scheduleWakeup fail.
+'''
+import dbus
+from gi.repository import GLib
+
+BUS_NAME = 'org.kde.Solid.PowerManagement'
+MAIN_OBJ = '/org/kde/Solid/PowerManagement'
+MAIN_IFACE = 'org.kde.Solid.PowerManagement'
+SYSTEM_BUS = False
+
+PARAMETERS = {}
+LAST_COOKIE = [40]
+
+
+def load(mock, parameters):
+    PARAMETERS.update(parameters)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='sot', out_signature='u',
+                     async_callbacks=('reply', 'error'))
+def scheduleWakeup(self, service, path, timestamp, reply, error):
+    if PARAMETERS.get('refused'):
+        error(dbus.exceptions.DBusException('Not allowed',
+                                            name='org.freedesktop.DBus.Error.AccessDenied'))
+        return
+    LAST_COOKIE[0] += 1
+    cookie = LAST_COOKIE[0]
+
+    def answer():
+        reply(dbus.types.UInt32(cookie))
+        return False
+
+    GLib.timeout_add(int(PARAMETERS.get('delay', 0)), answer)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='i', out_signature='',
+                     async_callbacks=('reply', 'error'))
+def clearWakeup(self, cookie, reply, error):
+    def answer():
+        reply()
+        return False
+
+    GLib.timeout_add(int(PARAMETERS.get('clearDelay', 0)), answer)
+)PY";
+
 struct Inhibitor
 {
     QString what, who, why, mode;
@@ -111,7 +170,7 @@ char *toString(const Inhibitor &i)
 
 Inhibitor ours(const QString &why)
 {
-    return {QStringLiteral("sleep"), QStringLiteral("ROUSTABELL"), why, QStringLiteral("block")};
+    return {QStringLiteral("idle"), QStringLiteral("ROUSTABELL"), why, QStringLiteral("block")};
 }
 
 } // namespace
@@ -137,14 +196,30 @@ private Q_SLOTS:
     void refusedRenewalKeepsLock();
     void unavailableIsSilent_data();
     void unavailableIsSilent();
+    void wakingIsReported_data();
+    void wakingIsReported();
+
+    void scheduleSendsTheMoment_data();
+    void scheduleSendsTheMoment();
+    void wakeupIsWithdrawn_data();
+    void wakeupIsWithdrawn();
+    void lateCookieIsHandedBack_data();
+    void lateCookieIsHandedBack();
+    void noPowerManagerIsSilent_data();
+    void noPowerManagerIsSilent();
+    void endingTheProgramWithdrawsTheWakeup();
 
 private:
+    void missingPeerRows(const char *peer);
+    QDBusConnection unreachableBus();
     bool busReady();
-    bool startMock(const QStringList &arguments);
+    bool startMock(const QStringList &arguments, const char *service = kLogin1);
     void stopMock();
     bool startSteeredMock(const QByteArray &parametersJson);
+    bool startPowerManager(const QByteArray &parametersJson);
     QList<Inhibitor> heldInhibitors();
     QList<Inhibitor> loggedInhibitCalls();
+    QVariantList loggedCalls(const char *service, const char *path, const QString &method);
 
     QTemporaryDir m_busDir;
     QProcess m_bus;
@@ -152,6 +227,7 @@ private:
     QString m_busProblem;
     QString m_python;
     std::unique_ptr<QProcess> m_mock;
+    QString m_mockService;
 };
 
 void tst_SleepLock::initTestCase()
@@ -213,8 +289,9 @@ void tst_SleepLock::initTestCase()
     m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
     QVERIFY2(!m_busAddress.isEmpty(), "the private bus printed no address");
 
-    // Before anything asks for the system bus: from here on it is the private one.
+    // Before anything asks for a bus: from here on both are the private one.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_busAddress.toUtf8());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
     QDBusConnection observer =
         QDBusConnection::connectToBus(m_busAddress, QStringLiteral("observer"));
     QVERIFY2(observer.isConnected(), qPrintable(observer.lastError().message()));
@@ -237,6 +314,23 @@ void tst_SleepLock::cleanupTestCase()
     }
 }
 
+// The ways a peer can be missing, as rows of a "manager" column.
+void tst_SleepLock::missingPeerRows(const char *peer)
+{
+    QTest::addColumn<QString>("manager");
+    QTest::addRow("no %s on the bus", peer) << QStringLiteral("none");
+    QTest::addRow("%s refuses", peer) << QStringLiteral("refuses");
+    QTest::newRow("no bus at all") << QStringLiteral("no bus");
+}
+
+// A connection to a bus that is not there.
+QDBusConnection tst_SleepLock::unreachableBus()
+{
+    const QString address =
+        QStringLiteral("unix:path=") + m_busDir.filePath(QStringLiteral("no-such-socket"));
+    return QDBusConnection::connectToBus(address, QStringLiteral("none"));
+}
+
 bool tst_SleepLock::busReady()
 {
     if (m_busProblem.isEmpty())
@@ -249,7 +343,7 @@ bool tst_SleepLock::busReady()
     return false;
 }
 
-bool tst_SleepLock::startMock(const QStringList &arguments)
+bool tst_SleepLock::startMock(const QStringList &arguments, const char *service)
 {
     stopMock();
     m_mock = std::make_unique<QProcess>();
@@ -260,8 +354,9 @@ bool tst_SleepLock::startMock(const QStringList &arguments)
     if (!m_mock->waitForStarted(10000))
         return false;
     QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
+    m_mockService = QString::fromLatin1(service);
     QDeadlineTimer deadline(20000);
-    while (!bus->isServiceRegistered(QString::fromLatin1(kLogin1))) {
+    while (!bus->isServiceRegistered(m_mockService)) {
         if (deadline.hasExpired() || m_mock->state() == QProcess::NotRunning)
             return false;
         QTest::qWait(50);
@@ -280,7 +375,7 @@ void tst_SleepLock::stopMock()
     m_mock.reset();
     QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
     QDeadlineTimer deadline(5000);
-    while (bus && bus->isServiceRegistered(QString::fromLatin1(kLogin1)) && !deadline.hasExpired())
+    while (bus && bus->isServiceRegistered(m_mockService) && !deadline.hasExpired())
         QTest::qWait(20);
 }
 
@@ -293,6 +388,44 @@ bool tst_SleepLock::startSteeredMock(const QByteArray &parametersJson)
     file.close();
     return startMock({QStringLiteral("--template"), path, QStringLiteral("--parameters"),
                       QString::fromUtf8(parametersJson)});
+}
+
+bool tst_SleepLock::startPowerManager(const QByteArray &parametersJson)
+{
+    const QString path = m_busDir.filePath(QStringLiteral("power_manager.py"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(kPowerManagerTemplate) < 0)
+        return false;
+    file.close();
+    return startMock({QStringLiteral("--template"), path, QStringLiteral("--parameters"),
+                      QString::fromUtf8(parametersJson)},
+                     kPowerManager);
+}
+
+// The arguments of every call of the method the stand-in has received, in order.
+QVariantList tst_SleepLock::loggedCalls(const char *service, const char *path,
+                                        const QString &method)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(service), QString::fromLatin1(path),
+        QString::fromLatin1(kMockInterface), QStringLiteral("GetMethodCalls"));
+    call << method;
+    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(call);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {QStringLiteral("error: ") + reply.errorMessage()};
+    QVariantList result;
+    const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        qulonglong when = 0;
+        QVariantList args;
+        list.beginStructure();
+        list >> when >> args;
+        list.endStructure();
+        result.append(QVariant(args));
+    }
+    list.endArray();
+    return result;
 }
 
 // What the stand-in login manager holds right now: an entry goes away only
@@ -545,10 +678,7 @@ void tst_SleepLock::refusedRenewalKeepsLock()
 
 void tst_SleepLock::unavailableIsSilent_data()
 {
-    QTest::addColumn<QString>("manager");
-    QTest::newRow("no login manager on the bus") << QStringLiteral("none");
-    QTest::newRow("login manager refuses") << QStringLiteral("refuses");
-    QTest::newRow("no bus at all") << QStringLiteral("no bus");
+    missingPeerRows("login manager");
 }
 
 void tst_SleepLock::unavailableIsSilent()
@@ -561,9 +691,7 @@ void tst_SleepLock::unavailableIsSilent()
 
     std::unique_ptr<LogindSleepInhibitor> inhibitor;
     if (manager == QLatin1String("no bus")) {
-        const QString address =
-            QStringLiteral("unix:path=") + m_busDir.filePath(QStringLiteral("no-such-socket"));
-        const QDBusConnection none = QDBusConnection::connectToBus(address, QStringLiteral("none"));
+        const QDBusConnection none = unreachableBus();
         QVERIFY(!none.isConnected());
         inhibitor = std::make_unique<LogindSleepInhibitor>(none);
     } else {
@@ -599,6 +727,261 @@ void tst_SleepLock::unavailableIsSilent()
     }
     inhibitor.reset();
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+void tst_SleepLock::wakingIsReported_data()
+{
+    QTest::addColumn<bool>("start");
+    QTest::addColumn<int>("reports");
+    QTest::newRow("woken") << false << 1;
+    QTest::newRow("going to sleep") << true << 0;
+}
+
+void tst_SleepLock::wakingIsReported()
+{
+    if (!busReady())
+        return;
+    QFETCH(bool, start);
+    QFETCH(int, reports);
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+
+    LogindSleepInhibitor inhibitor;
+    int reported = 0;
+    inhibitor.setResumeHandler([&reported] { ++reported; });
+    inhibitor.hold(QStringLiteral("armed"));
+    QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
+    QVERIFY(inhibitor.isWatchingResume());
+
+    QDBusMessage prepare = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
+        QString::fromLatin1(kMockInterface), QStringLiteral("EmitSignal"));
+    prepare << QString::fromLatin1(kManager) << QStringLiteral("PrepareForSleep")
+            << QStringLiteral("b") << QVariantList{QVariant::fromValue(start)};
+    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(prepare);
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    if (reports > 0)
+        QTRY_COMPARE_WITH_TIMEOUT(reported, reports, 10000);
+    QTest::qWait(300);
+    QCOMPARE(reported, reports);
+}
+
+void tst_SleepLock::scheduleSendsTheMoment_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<qulonglong>("seconds");
+    QTest::newRow("UTC") << QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc())
+                         << qulonglong(1893569400);
+    QTest::newRow("an hour east of UTC")
+        << QDateTime(QDate(2030, 1, 2), QTime(8, 30), QTimeZone(3600)) << qulonglong(1893569400);
+    QTest::newRow("a second past a minute")
+        << QDateTime(QDate(2030, 1, 2), QTime(7, 31, 1), QTimeZone::utc())
+        << qulonglong(1893569461);
+}
+
+void tst_SleepLock::scheduleSendsTheMoment()
+{
+    if (!busReady())
+        return;
+    QFETCH(QDateTime, moment);
+    QFETCH(qulonglong, seconds);
+    QVERIFY(startPowerManager("{}"));
+
+    SolidWakeScheduler wake;
+    wake.schedule(moment);
+    QTRY_COMPARE_WITH_TIMEOUT(wake.cookie(), std::optional<uint>(41), 10000);
+    const QVariantList calls =
+        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup"));
+    QCOMPARE(calls.size(), qsizetype(1));
+    const QVariantList args = calls.constFirst().toList();
+    QCOMPARE(args.size(), qsizetype(3));
+    // The power manager calls back the connection that asked.
+    QCOMPARE(args[0].toString(), QDBusConnection::sessionBus().baseService());
+    QVERIFY(!args[1].value<QDBusObjectPath>().path().isEmpty());
+    QCOMPARE(args[2].toULongLong(), seconds);
+    QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
+             QVariantList());
+}
+
+void tst_SleepLock::wakeupIsWithdrawn_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("sentAtOnce");
+    QTest::addColumn<int>("scheduled");
+    QTest::newRow("cancelled") << QStringLiteral("cancel") << false << 1;
+    QTest::newRow("replaced") << QStringLiteral("schedule") << false << 2;
+    QTest::newRow("program ends") << QStringLiteral("cancelBeforeExit") << true << 1;
+    QTest::newRow("destroyed") << QStringLiteral("destroy") << true << 1;
+}
+
+void tst_SleepLock::wakeupIsWithdrawn()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, how);
+    QFETCH(bool, sentAtOnce);
+    QFETCH(int, scheduled);
+    QVERIFY(startPowerManager(R"({"clearDelay": 600})"));
+    const QDateTime moment(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc());
+
+    auto wake = std::make_unique<SolidWakeScheduler>();
+    wake->schedule(moment);
+    QTRY_COMPARE_WITH_TIMEOUT(wake->cookie(), std::optional<uint>(41), 10000);
+    QElapsedTimer timer;
+    timer.start();
+    if (how == QLatin1String("cancel"))
+        wake->cancel();
+    else if (how == QLatin1String("schedule"))
+        wake->schedule(moment.addSecs(60));
+    else if (how == QLatin1String("cancelBeforeExit"))
+        wake->cancelBeforeExit();
+    else
+        wake.reset();
+    // Before the program ends, the request must be out, not merely queued:
+    // the power manager has answered. Otherwise nothing waits for it.
+    const qint64 took = timer.elapsed();
+    if (sentAtOnce)
+        QVERIFY2(took >= 500, qPrintable(QString::number(took)));
+    else
+        QVERIFY2(took < kMaxHoldMs, qPrintable(QString::number(took)));
+
+    const QVariantList handedBack{QVariant(QVariantList{41})};
+    const auto cleared = [this] {
+        return loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup"));
+    };
+    if (sentAtOnce)
+        QCOMPARE(cleared(), handedBack);
+    QTRY_COMPARE_WITH_TIMEOUT(cleared(), handedBack, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
+        qsizetype(scheduled), 10000);
+    if (wake) {
+        const std::optional<uint> expected =
+            scheduled > 1 ? std::optional<uint>(42) : std::optional<uint>();
+        QTRY_COMPARE_WITH_TIMEOUT(wake->cookie(), expected, 10000);
+    }
+    QTest::qWait(300);
+    QCOMPARE(cleared(), handedBack);
+}
+
+void tst_SleepLock::lateCookieIsHandedBack_data()
+{
+    QTest::addColumn<bool>("programEnds");
+    QTest::newRow("cancelled before the answer") << false;
+    QTest::newRow("program ends before the answer") << true;
+}
+
+void tst_SleepLock::lateCookieIsHandedBack()
+{
+    if (!busReady())
+        return;
+    QFETCH(bool, programEnds);
+    QVERIFY(startPowerManager(R"({"delay": 1000})"));
+
+    auto wake = std::make_unique<SolidWakeScheduler>();
+    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
+        qsizetype(1), 10000);
+    const QVariantList handedBack{QVariant(QVariantList{41})};
+    if (programEnds) {
+        wake.reset();
+        QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
+                 handedBack);
+        return;
+    }
+    wake->cancel();
+    QVERIFY(!wake->cookie());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")), handedBack,
+        10000);
+    QVERIFY(!wake->cookie());
+}
+
+void tst_SleepLock::noPowerManagerIsSilent_data()
+{
+    missingPeerRows("power manager");
+}
+
+void tst_SleepLock::noPowerManagerIsSilent()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, manager);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+
+    std::unique_ptr<SolidWakeScheduler> wake;
+    if (manager == QLatin1String("no bus")) {
+        const QDBusConnection none = unreachableBus();
+        QVERIFY(!none.isConnected());
+        wake = std::make_unique<SolidWakeScheduler>(none);
+    } else {
+        if (manager == QLatin1String("refuses"))
+            QVERIFY(startPowerManager(R"({"refused": true})"));
+        wake = std::make_unique<SolidWakeScheduler>();
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()));
+    QVERIFY2(timer.elapsed() < kMaxHoldMs, qPrintable(QString::number(timer.elapsed())));
+    if (manager == QLatin1String("refuses")) {
+        QTRY_COMPARE_WITH_TIMEOUT(
+            loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
+            qsizetype(1), 10000);
+    }
+    QTest::qWait(300);
+    QVERIFY(!wake->cookie());
+    wake->cancel();
+    wake.reset();
+    if (manager == QLatin1String("refuses")) {
+        // Nothing was granted, so nothing is handed back.
+        QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
+                 QVariantList());
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("none"));
+}
+
+namespace {
+
+// Writes one byte down a pipe when the wake-up is withdrawn before the end.
+class PipeWakeScheduler : public NoWakeScheduler
+{
+public:
+    explicit PipeWakeScheduler(int fd) : m_fd(fd) {}
+    void cancelBeforeExit() override { (void)!::write(m_fd, "w", 1); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+void tst_SleepLock::endingTheProgramWithdrawsTheWakeup()
+{
+    // Ending the program skips every destructor, so it must withdraw the
+    // wake-up itself; seen from a child that ends that way.
+    int fds[2];
+    QCOMPARE(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        FakeSound sound;
+        PipeWakeScheduler wake(fds[1]);
+        ProcessControl control(sound, wake);
+        control.endProgram();
+        ::_exit(3);
+    }
+    ::close(fds[1]);
+    char byte = 0;
+    const ssize_t got = ::read(fds[0], &byte, 1);
+    ::close(fds[0]);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QCOMPARE(got, ssize_t(1));
+    QCOMPARE(byte, 'w');
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_SleepLock)

@@ -92,6 +92,8 @@ QString LinuxRegistryLookup::toolFileName() const
 void ProcessControl::endProgram()
 {
     m_sound.stop();
+    // Destructors do not run, so the wake-up is withdrawn here.
+    m_wake.cancelBeforeExit();
     std::fflush(nullptr);
     // At once: no event loop resumes, no destructor runs a handler.
     ::_exit(0);

@@ -32,11 +32,12 @@ private:
 class ProcessControl : public ProgramControl
 {
 public:
-    explicit ProcessControl(SoundService &sound) : m_sound(sound) {}
+    ProcessControl(SoundService &sound, WakeScheduler &wake) : m_sound(sound), m_wake(wake) {}
     void endProgram() override;
 
 private:
     SoundService &m_sound;
+    WakeScheduler &m_wake;
 };
 
 // For tests and machines without a login manager.
@@ -45,6 +46,16 @@ class NoSleepInhibitor : public SleepInhibitor
 public:
     void hold(const QString &) override {}
     void release() override {}
+    void setResumeHandler(std::function<void()>) override {}
+};
+
+// For tests and desktops without scheduled wake-ups.
+class NoWakeScheduler : public WakeScheduler
+{
+public:
+    void schedule(const QDateTime &) override {}
+    void cancel() override {}
+    void cancelBeforeExit() override {}
 };
 
 // Folder of the running executable, without a trailing separator.

@@ -1,7 +1,8 @@
 #include "platform/linux/logindinhibitor.h"
 
+#include "platform/linux/dbuscall.h"
+
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusUnixFileDescriptor>
 
@@ -19,6 +20,12 @@ constexpr int kCallTimeoutMs = 10000;
 
 } // namespace
 
+void LogindResumeRelay::prepareForSleep(bool start)
+{
+    if (!start && resumed)
+        resumed();
+}
+
 LogindSleepInhibitor::LogindSleepInhibitor() = default;
 
 LogindSleepInhibitor::LogindSleepInhibitor(const QDBusConnection &bus) : m_bus(bus) {}
@@ -32,37 +39,48 @@ void LogindSleepInhibitor::hold(const QString &why)
 {
     const std::uint64_t request = ++m_lastRequest;
     m_wanted = true;
-    if (!m_bus)
-        m_bus = QDBusConnection::systemBus();
-    if (!m_bus->isConnected())
+    if (!reachBus(m_bus, &QDBusConnection::systemBus))
         return;
+    watchResume();
 
     QDBusMessage call =
         QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
                                        QString::fromLatin1(kInterface), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep") << QString::fromLatin1(kWho) << why << QStringLiteral("block");
+    call << QStringLiteral("idle") << QString::fromLatin1(kWho) << why << QStringLiteral("block");
     // Never let the login manager's authorization agent put a prompt up.
     call.setInteractiveAuthorizationAllowed(false);
 
-    auto *watcher = new QDBusPendingCallWatcher(m_bus->asyncCall(call, kCallTimeoutMs), &m_calls);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_calls,
-                     [this, request](QDBusPendingCallWatcher *finished) {
-                         finished->deleteLater();
-                         const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
-                         if (reply.isError() || !reply.value().isValid())
-                             return;
-                         // Our own copy, so the lock does not depend on when Qt
-                         // drops the reply's.
-                         const int fd = ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
-                         if (fd >= 0)
-                             adopt(request, fd);
-                     });
+    callAsync(*m_bus, call, kCallTimeoutMs, &m_calls,
+              [this, request](const QDBusPendingCall &answer) {
+                  const QDBusPendingReply<QDBusUnixFileDescriptor> reply = answer;
+                  if (reply.isError() || !reply.value().isValid())
+                      return;
+                  // Our own copy, so the lock does not depend on when Qt drops the reply's.
+                  const int fd = ::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+                  if (fd >= 0)
+                      adopt(request, fd);
+              });
 }
 
 void LogindSleepInhibitor::release()
 {
     m_wanted = false;
     closeHeld();
+}
+
+void LogindSleepInhibitor::setResumeHandler(std::function<void()> handler)
+{
+    m_relay.resumed = std::move(handler);
+}
+
+void LogindSleepInhibitor::watchResume()
+{
+    // Named by service, so a login manager that starts later is heard too.
+    if (!m_watchingResume)
+        m_watchingResume =
+            m_bus->connect(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                           QString::fromLatin1(kInterface), QStringLiteral("PrepareForSleep"),
+                           &m_relay, SLOT(prepareForSleep(bool)));
 }
 
 void LogindSleepInhibitor::adopt(std::uint64_t request, int fd)

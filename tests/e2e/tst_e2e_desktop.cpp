@@ -65,6 +65,7 @@ private:
     FixedStartRandom m_random;
     FakeControl m_control;
     NoSleepInhibitor m_inhibitor;
+    NoWakeScheduler m_wake;
     std::unique_ptr<Services> m_services;
     std::unique_ptr<frmMain> m_main;
     SoundRecorder m_recorder;
@@ -112,7 +113,7 @@ private Q_SLOTS:
         m_sound = std::make_unique<QtSoundService>();
         m_services = std::make_unique<Services>(
             Services{m_clock, *m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
-                     m_control, m_inhibitor, m_dir.path(), m_dir.path()});
+                     m_control, m_inhibitor, m_wake, m_dir.path(), m_dir.path()});
         m_main = std::make_unique<frmMain>(*m_services);
         m_main->txtFileNameWAV->setText(m_alarm);
         m_main->show();

@@ -142,9 +142,35 @@ public:
         held = false;
         ++releases;
     }
+    void setResumeHandler(std::function<void()> handler) override { resumed = std::move(handler); }
     bool held = false;
     QStringList reasons;
     int releases = 0;
+    // What the window asked to have run when the machine wakes.
+    std::function<void()> resumed;
+};
+
+class FakeWakeScheduler : public WakeScheduler
+{
+public:
+    void schedule(const QDateTime &moment) override
+    {
+        scheduled = moment;
+        calls.append(QStringLiteral("schedule"));
+    }
+    void cancel() override
+    {
+        scheduled.reset();
+        calls.append(QStringLiteral("cancel"));
+    }
+    void cancelBeforeExit() override
+    {
+        scheduled.reset();
+        calls.append(QStringLiteral("cancelBeforeExit"));
+    }
+    // The wake-up in place as the calls so far leave it.
+    std::optional<QDateTime> scheduled;
+    QStringList calls;
 };
 
 // A full set of fakes wired into one Services, with a program directory.
@@ -161,5 +187,6 @@ struct FakeServices
     FakeRandom random;
     FakeControl control;
     FakeInhibitor inhibitor;
+    FakeWakeScheduler wake;
     Services services;
 };
