@@ -96,9 +96,16 @@ QString filePath(const QString &directory)
 StoredSettings load(const QString &directory)
 {
     const std::optional<QByteArray> bytes = readCapped(filePath(directory));
-    SettingsCollector collector;
-    if (!bytes || !readFile(*bytes, collector))
+    if (!bytes)
         return {};
+    return parse(*bytes).value_or(StoredSettings{});
+}
+
+std::optional<StoredSettings> parse(const QByteArray &content)
+{
+    SettingsCollector collector;
+    if (content.size() > kMaxFileBytes || !readFile(content, collector))
+        return std::nullopt;
     return std::move(collector.stored);
 }
 

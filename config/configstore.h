@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -49,6 +50,9 @@ QString filePath(const QString &directory);
 // Missing, empty, oversized or unparseable files give empty settings; never
 // throws, never fetches anything from outside the file.
 StoredSettings load(const QString &directory);
+// What a load makes of a file's content; nullopt where it finds the file
+// unparseable (or oversized) and gives empty settings.
+std::optional<StoredSettings> parse(const QByteArray &content);
 
 SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
                         const QString &wakeyTime);

@@ -2,6 +2,7 @@
 // what it returns must survive the saves that write it back: each save is
 // followed by a load that is compared with what that save must have kept.
 #include "config/configstore.h"
+#include "fuzz/configfuzz.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,30 +22,6 @@ using configstore::StoredSettings;
 namespace {
 
 using Pairs = QList<QuestionPair>;
-
-// A save drops what XML 1.0 cannot hold (tst_configstore's
-// unwritableCharactersDropped): C0 controls other than tab, line feed and
-// carriage return, unpaired surrogates, U+FFFE and U+FFFF. Written here from
-// that rule rather than taken from the store, so that the two can disagree.
-QString writable(const QString &value)
-{
-    QString out;
-    out.reserve(value.size());
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const char16_t c = value[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < value.size() && value[i + 1].isLowSurrogate()) {
-            out += value[i];
-            out += value[i + 1];
-            ++i;
-            continue;
-        }
-        const bool control = c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r';
-        if (control || QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF)
-            continue;
-        out += value[i];
-    }
-    return out;
-}
 
 Pairs writable(const Pairs &pairs)
 {
@@ -227,14 +204,6 @@ const QString &scratchDirectory()
         fail("setup", QStringLiteral("no scratch directory under ") + QDir::tempPath());
     static const QString path = dir.path();
     return path;
-}
-
-// The store logs nothing; what Qt itself might warn of is noise here, but
-// critical and fatal messages still show.
-void quietWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtCriticalMsg || type == QtFatalMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 } // namespace

@@ -12,7 +12,11 @@ root=$PWD
 seconds=${1:-60}
 build=${ROUSTABELL_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${ROUSTABELL_JOBS:-2}
-targets=(fuzz_configstore fuzz_datevalue)
+targets=(fuzz_configstore fuzz_configread fuzz_datevalue)
+# ROUSTABELL_FUZZ_TARGETS="fuzz_configread" runs only those named, for a long run of one.
+if [ -n "${ROUSTABELL_FUZZ_TARGETS:-}" ]; then
+  read -ra targets <<<"$ROUSTABELL_FUZZ_TARGETS"
+fi
 
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: scripts/fuzz.sh [seconds-per-target]" >&2
@@ -59,25 +63,36 @@ trap 'rm -rf "$scratch"' EXIT
 export TMPDIR=$scratch
 
 mkdir -p "$build/artifacts" "$build/logs"
-# One target a core, side by side; each writes its summary line to a file.
+# All targets side by side (more of them than cores share the cores, so the
+# stage takes the seconds given whatever their number); each writes its
+# summary line to a file.
 fuzz_one() {
   local target=$1 status=0
-  local name=${target#fuzz_} corpus log before after found runs rate files bytes rc took began kinds findings max_len options
+  local name=${target#fuzz_} seeds dict corpus log before after found runs rate files bytes rc took began kinds findings max_len options
   name=${target#fuzz_}
   corpus=$build/corpus/$name
   mkdir -p "$corpus"
-  for seed in "$root/fuzz/corpus/$name/"*; do
-    [ -e "$corpus/${seed##*/}" ] || cp "$seed" "$corpus/"
+  # The in-memory reader of the configuration starts from the same files as
+  # the round trip through the disk, and from its own findings.
+  seeds=("$root/fuzz/corpus/$name/"*)
+  dict=$root/fuzz/$name.dict
+  if [ "$name" = configread ]; then
+    seeds+=("$root/fuzz/corpus/configstore/"*)
+    dict=$root/fuzz/configstore.dict
+  fi
+  for seed in "${seeds[@]}"; do
+    [ -f "$seed" ] && ! [ -e "$corpus/${seed##*/}" ] && cp "$seed" "$corpus/"
   done
   log=$build/logs/$target.log
   before=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
   case $name in
     configstore) max_len=65536 ;;
+    configread) max_len=4096 ;;
     *) max_len=1024 ;;
   esac
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-")
-  [ -f "$root/fuzz/$name.dict" ] && options+=(-dict="$root/fuzz/$name.dict")
+  [ -f "$dict" ] && options+=(-dict="$dict")
 
   echo "fuzz: running $target for $seconds s (log: $log)"
   began=$SECONDS

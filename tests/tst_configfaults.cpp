@@ -830,14 +830,19 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QTemporaryDir scratch;
         QVERIFY(dir.isValid() && scratch.isValid());
-        const Watchdog watchdog("killedSavesLeaveAWholeFile",
-                                std::chrono::milliseconds(120'000 * kSlowdown));
         QElapsedTimer elapsed;
         elapsed.start();
 
         // A child under the sanitizers starts and saves ten times slower; half
-        // the kills keep that run near the normal one's length.
-        constexpr int kKills = kSlowdown > 1 ? 50 : 100;
+        // the kills keep that run near the normal one's length. scripts/kill-test.sh
+        // asks for more, and for no temporary file to outlast the next save.
+        const int kKills = qEnvironmentVariableIntValue("ROUSTABELL_KILLS") > 0
+                               ? qEnvironmentVariableIntValue("ROUSTABELL_KILLS")
+                               : (kSlowdown > 1 ? 50 : 100);
+        const bool strayMustGo = qEnvironmentVariableIntValue("ROUSTABELL_KILL_STRAYS_GO") == 1;
+        const Watchdog watchdog(
+            "killedSavesLeaveAWholeFile",
+            std::chrono::milliseconds(120'000 * kSlowdown * (kKills + 99) / 100));
         const QString config = configstore::filePath(dir.path());
         const QRegularExpression tempName(
             QRegularExpression::anchoredPattern(R"(AlarmClockConfig\.xml\.\w{6})"));
@@ -851,7 +856,9 @@ private Q_SLOTS:
         qint64 next = 0; // the first step the next child makes
         int newerThanReported = 0;
         int killedWhileWriting = 0;
-        QStringList strays;
+        int strays = 0;       // temporary files a kill left
+        QStringList outlived; // of those, the ones still there after a later save completed
+        QStringList present;
         for (int round = 0; round < kKills; ++round) {
             QProcess child;
             child.setProgram(QCoreApplication::applicationFilePath());
@@ -891,6 +898,7 @@ private Q_SLOTS:
             QVERIFY2(child.exitStatus() == QProcess::CrashExit,
                      child.readAllStandardError().constData());
 
+            const qint64 first = next;
             qint64 reported = next - 1;
             for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
                 if (!line.isEmpty())
@@ -913,27 +921,42 @@ private Q_SLOTS:
             next = onDisk + 1;
             documents.remove(reported - 1);
 
-            for (const QString &name : entriesOf(dir.path())) {
-                if (name == configstore::kFileName || strays.contains(name))
-                    continue;
+            QStringList now = entriesOf(dir.path());
+            now.removeOne(configstore::kFileName);
+            int added = 0;
+            for (const QString &name : now) {
                 QVERIFY2(tempName.match(name).hasMatch(), qPrintable(name));
-                strays << name;
+                if (!present.contains(name))
+                    ++added;
+                else if (onDisk >= first && !outlived.contains(name))
+                    outlived << name;
             }
             // At most the one save that each kill interrupts.
-            QVERIFY2(strays.size() <= round + 1, qPrintable(strays.join(", ")));
+            QVERIFY2(added <= 1, qPrintable(now.join(", ")));
+            strays += added;
+            present = now;
         }
-        qInfo("%d kills, %lld steps saved, %d while a temporary file was open, %d with the "
-              "file newer than reported, %lld stray temporary files, %lld ms",
-              kKills, next, killedWhileWriting, newerThanReported, qsizetype(strays.size()),
-              elapsed.elapsed());
         // Unless kills land amid writes, nothing was tested.
         QVERIFY2(killedWhileWriting >= kKills / 8, qPrintable(QString::number(killedWhileWriting)));
         // A stray temporary file never stands in for the real one, and a save
         // that completes leaves none of its own.
         QVERIFY(crashStep(dir.path(), next).ok);
         QCOMPARE(describe(configstore::load(dir.path())), crashDescription(next));
-        QCOMPARE(entriesOf(dir.path()).size(), strays.size() + 1);
-        QVERIFY2(elapsed.elapsed() < 60'000 * kSlowdown,
+        QStringList left = entriesOf(dir.path());
+        left.removeOne(configstore::kFileName);
+        for (const QString &name : left) {
+            QVERIFY2(present.contains(name), qPrintable(name + " left by a save that completed"));
+            if (!outlived.contains(name))
+                outlived << name;
+        }
+        qInfo("%d kills, %lld steps saved, %d while a temporary file was open, %d with the "
+              "file newer than reported, %d stray temporary files, %d still there after the "
+              "next save, %lld ms",
+              kKills, next, killedWhileWriting, newerThanReported, strays, int(outlived.size()),
+              elapsed.elapsed());
+        if (strayMustGo)
+            QVERIFY2(outlived.isEmpty(), qPrintable(outlived.join(", ")));
+        QVERIFY2(elapsed.elapsed() < 60'000 * kSlowdown * (kKills + 99) / 100,
                  qPrintable(QString::number(elapsed.elapsed())));
     }
 

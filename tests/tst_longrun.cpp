@@ -71,7 +71,55 @@ DateValue valueAt(qint64 second)
     return datevalue::fromDateAndTime(dayOf(second), timeOf(second));
 }
 
+// The window's timer is due and runs as the event loop would run it,
+// rescheduling itself.
+void runTimer(frmMain &main)
+{
+    QTimerEvent due(main.Timer1.timerId());
+    QCoreApplication::sendEvent(&main.Timer1, &due);
+}
+
+// What the system clock reads: local date and time, from an instant that a
+// time service or a sleep can move, in a zone that is at one offset from
+// UTC before a change and at another after it (Central Europe: +1 h, +2 h).
+struct WallClock
+{
+    qint64 instant = 0; // seconds since 1970 UTC, as the clock has it
+    qint64 change = 0;
+    int before = 0;
+    int after = 0;
+
+    QDateTime reading() const
+    {
+        return QDateTime::fromSecsSinceEpoch(instant + (instant < change ? before : after),
+                                             Qt::UTC);
+    }
+    DateValue value() const { return valueOf(reading()); }
+    static DateValue valueOf(const QDateTime &wall)
+    {
+        return datevalue::fromDateAndTime(wall.date(), wall.time());
+    }
+};
+
+// At the tick with this number the clock moves by the seconds given, on top
+// of the one second that each tick passes.
+struct ClockJump
+{
+    int tick;
+    qint64 seconds;
+};
+using ClockJumps = QList<ClockJump>;
+
+QDateTime utc(const char *text)
+{
+    QDateTime made = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    made.setTimeSpec(Qt::UTC);
+    return made;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ClockJumps)
 
 class tst_LongRun : public QObject
 {
@@ -93,14 +141,12 @@ private:
     QHash<QString, int> m_callTotals;  // by kind, over the records already let go
     QHash<QString, QString> m_answers; // by question
 
-    // One second passes; the window's timer is due and runs as the event
-    // loop would run it, rescheduling itself.
+    // One second passes.
     void tick()
     {
         ++m_now;
         m_fakes->clock.value = valueAt(m_now);
-        QTimerEvent due(m_main->Timer1.timerId());
-        QCoreApplication::sendEvent(&m_main->Timer1, &due);
+        runTimer(*m_main);
     }
 
     // Ticks up to and including the given second; only at fireAt may the
@@ -360,6 +406,135 @@ private Q_SLOTS:
         QVERIFY2(residentAtEnd - residentAfterWarmUp < 2 * 1024 * 1024,
                  qPrintable(QString::number(residentAtEnd - residentAfterWarmUp)));
 #endif
+    }
+
+    void clockJumps_data()
+    {
+        QTest::addColumn<QDateTime>("start");  // the clock's instant as Set is pressed
+        QTest::addColumn<QDateTime>("change"); // when the zone's offset changes
+        QTest::addColumn<int>("before");       // the offset east of UTC before it, in hours
+        QTest::addColumn<int>("after");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QDateTime>("moment"); // the local date and time Set arms
+        QTest::addColumn<ClockJumps>("jumps");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<QDateTime>("rings"); // the clock's instant at the one ring, if any
+
+        // Central Europe: clocks go from 02:00 to 03:00 on 29 March 2026 and
+        // from 03:00 back to 02:00 on 25 October, both at 01:00 UTC.
+        const QDateTime spring = utc("2026-03-29T01:00:00");
+        const QDateTime autumn = utc("2026-10-25T01:00:00");
+        const QDateTime none = utc("2100-01-01T00:00:00");
+        const QDateTime never;
+        QTest::newRow("spring forward: a time that does not exist rings at 03:00:00")
+            << utc("2026-03-29T00:30:00") << spring << 1 << 2 << "2:30:00 AM"
+            << utc("2026-03-29T02:30:00") << ClockJumps{} << 3600 << spring;
+        QTest::newRow("spring forward: the last second before the gap")
+            << utc("2026-03-29T00:30:00") << spring << 1 << 2 << "1:59:59 AM"
+            << utc("2026-03-29T01:59:59") << ClockJumps{} << 3600 << spring;
+        QTest::newRow("spring forward: 03:00:00 itself rings a second later")
+            << utc("2026-03-29T00:30:00") << spring << 1 << 2 << "3:00:00 AM"
+            << utc("2026-03-29T03:00:00") << ClockJumps{} << 3600 << spring.addSecs(1);
+        // 02:30 CEST comes at 00:30 UTC, 02:30 CET an hour later.
+        QTest::newRow("fall back: a time that occurs twice rings the first time only")
+            << utc("2026-10-24T23:30:00") << autumn << 2 << 1 << "2:30:00 AM"
+            << utc("2026-10-25T02:30:00") << ClockJumps{} << 3 * 3600 << utc("2026-10-25T00:30:01");
+        QTest::newRow("fall back: set in the second hour for a time still to come in it")
+            << utc("2026-10-25T01:10:00") << autumn << 2 << 1 << "2:20:00 AM"
+            << utc("2026-10-25T02:20:00") << ClockJumps{} << 3600 << utc("2026-10-25T01:20:01");
+        QTest::newRow("fall back: set in the first hour for a time it has shown waits a day")
+            << utc("2026-10-25T00:40:00") << autumn << 2 << 1 << "2:20:00 AM"
+            << utc("2026-10-26T02:20:00") << ClockJumps{} << 2 * 3600 << never;
+
+        QTest::newRow("stepped back minutes before the moment")
+            << utc("2026-06-01T07:20:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{300, -600}} << 1800
+            << utc("2026-06-01T07:30:01");
+        QTest::newRow("stepped back minutes after the ring")
+            << utc("2026-06-01T07:29:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{120, -600}} << 1800
+            << utc("2026-06-01T07:30:01");
+        QTest::newRow("stepped forward minutes short of the moment")
+            << utc("2026-06-01T07:20:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{60, 300}} << 1200
+            << utc("2026-06-01T07:30:01");
+        QTest::newRow("stepped forward minutes past the moment")
+            << utc("2026-06-01T07:20:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{60, 900}} << 600
+            << utc("2026-06-01T07:36:00");
+        QTest::newRow("stepped back a day before the moment")
+            << utc("2026-06-01T07:29:00") << none << 0 << 0 << "6/1/2026 7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{30, -86400}} << 86400 + 120
+            << utc("2026-06-01T07:30:01");
+        QTest::newRow("stepped back a day after the ring")
+            << utc("2026-06-01T07:29:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{120, -86400}} << 86400 + 600
+            << utc("2026-06-01T07:30:01");
+        QTest::newRow("stepped forward a day past the moment")
+            << utc("2026-06-01T07:00:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-01T07:30:00") << ClockJumps{{60, 86400}} << 600
+            << utc("2026-06-02T07:01:00");
+        QTest::newRow("eight hours asleep past the moment")
+            << utc("2026-06-01T23:00:00") << none << 0 << 0 << "6:30:00 AM"
+            << utc("2026-06-02T06:30:00") << ClockJumps{{60, 8 * 3600}} << 600
+            << utc("2026-06-02T07:01:00");
+        QTest::newRow("eight hours asleep short of the moment")
+            << utc("2026-06-01T22:00:00") << none << 0 << 0 << "7:30:00 AM"
+            << utc("2026-06-02T07:30:00") << ClockJumps{{60, 8 * 3600}} << 6000
+            << utc("2026-06-02T07:30:01");
+    }
+
+    // The alarm rings once, at the first tick whose reading has passed the
+    // moment set, and stays silent when the clock comes back over it.
+    void clockJumps()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(QDateTime, change);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        QFETCH(QString, typed);
+        QFETCH(QDateTime, moment);
+        QFETCH(ClockJumps, jumps);
+        QFETCH(int, ticks);
+        QFETCH(QDateTime, rings);
+
+        WallClock clock{start.toSecsSinceEpoch(), change.toSecsSinceEpoch(), before * 3600,
+                        after * 3600};
+        m_fakes = std::make_unique<FakeServices>(m_dir.path());
+        m_fakes->clock.value = clock.value();
+        m_main = std::make_unique<frmMain>(m_fakes->services);
+        frmMain &main = *m_main;
+        main.txtFileNameWAV->setText(m_wav);
+        main.txtAlarmTime->setText(typed);
+        main.cmdSet->click();
+        QVERIFY(main.alarmSet());
+        QCOMPARE(main.wakeyTime(), WallClock::valueOf(moment));
+
+        const QList<FakeSound::Call> &calls = m_fakes->sound.calls;
+        qsizetype seen = calls.size();
+        QList<QDateTime> rang;
+        for (int tick = 1; tick <= ticks; ++tick) {
+            clock.instant += 1;
+            for (const ClockJump &jump : jumps) {
+                if (jump.tick == tick)
+                    clock.instant += jump.seconds;
+            }
+            m_fakes->clock.value = clock.value();
+            runTimer(main);
+            if (calls.size() == seen)
+                continue;
+            QCOMPARE(calls.mid(seen), (QList<FakeSound::Call>{{"loop", m_wav}}));
+            const QDateTime at = QDateTime::fromSecsSinceEpoch(clock.instant, Qt::UTC);
+            QVERIFY2(
+                clock.value() > main.wakeyTime(),
+                qPrintable("rang at local " + clock.reading().toString("yyyy-MM-dd hh:mm:ss")));
+            rang << at;
+            // Woken, and stopped at once: only a new Set may ring again.
+            main.cmdAlarmStop->click();
+            QVERIFY(!main.alarmSounding());
+            seen = calls.size();
+        }
+        QCOMPARE(rang, rings.isValid() ? QList<QDateTime>{rings} : QList<QDateTime>{});
     }
 };
 
