@@ -8,30 +8,15 @@ set -euo pipefail
 here=$(dirname "$0")
 # shellcheck source=bench/xkeys.sh
 . "$here/xkeys.sh"
+# shellcheck source=bench/recording.sh
+. "$here/recording.sh"
 
 wid=$MAPPROBE_WINDOW
 config=$BENCH_PROGDIR/AlarmClockConfig.xml
 record=$BENCH_RUNDIR/levels.txt
 ready=$BENCH_RUNDIR/recording
 floor_db=${BENCH_FLOOR_DB:--50}
-rm -f "$ready" "$record"
-
-"$BENCH_SOUNDPROBE" record --device roustabell_null.monitor --seconds 30 \
-    --out "$record" --ready "$ready" 2>"$BENCH_RUNDIR/soundprobe.log" &
-recorder=$!
-stop_recorder() {
-    kill -TERM "$recorder" 2>/dev/null || true
-    wait "$recorder" 2>/dev/null || true
-}
-trap stop_recorder EXIT
-for _ in $(seq 100); do
-    [ -e "$ready" ] && break
-    sleep 0.05
-done
-[ -e "$ready" ] || {
-    echo "latency: the recording never started" >&2
-    exit 1
-}
+start_recording "$record" "$ready" "$BENCH_RUNDIR/soundprobe.log" || exit 1
 
 sleep_until_ms() {
     local now
@@ -69,7 +54,6 @@ xdotool click 1
 clicked_ms=$(date +%s%3N)
 sleep 1.5
 stop_recorder
-trap - EXIT
 
 echo "due_ms=$((due * 1000))"
 echo "stop_ms=$stop_ms"
