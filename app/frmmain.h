@@ -83,6 +83,8 @@ private:
     void setStatusNotSet();
     void scheduleNextTick();
     void updateSleepInhibitor();
+    // One message when the alarm file would not be heard as itself.
+    void tellSoundProblem();
 
     Services &m_services;
     DateValue dtWakeyTime = 0;
