@@ -12,7 +12,7 @@ root=$PWD
 seconds=${1:-60}
 build=${ROUSTABELL_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${ROUSTABELL_JOBS:-2}
-targets=(fuzz_configstore fuzz_datevalue)
+targets=(fuzz_configstore fuzz_datevalue fuzz_wavdecode)
 
 if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: scripts/fuzz.sh [seconds-per-target]" >&2
@@ -73,6 +73,7 @@ fuzz_one() {
   before=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
   case $name in
     configstore) max_len=65536 ;;
+    wavdecode) max_len=8192 ;;
     *) max_len=1024 ;;
   esac
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"
