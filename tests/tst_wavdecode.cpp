@@ -180,6 +180,11 @@ private Q_SLOTS:
             << riff({chunk("fmt ", fmtBody(1, 0, 8000, 16, 2)), chunk("data", tone)});
         QTest::newRow("zero sample rate")
             << riff({chunk("fmt ", fmtBody(1, 1, 0, 16)), chunk("data", tone)});
+        // Found by the fuzzer: libsndfile itself walks it for ever.
+        QTest::newRow("LIST chunk past the end")
+            << riff({chunk("LIST", QByteArray(60, '\xFF'), 0xFFFFFFFF, false)});
+        QTest::newRow("format chunk past the end")
+            << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16), 0x7FFFFFFF, false)});
         QTest::newRow("unknown compression")
             << riff({chunk("fmt ", fmtBody(0x1234, 1, 8000, 16)), chunk("data", tone)});
     }

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QtEndian>
+
+#include <cstring>
 
 namespace sound {
 
@@ -27,7 +30,8 @@ sf_count_t seekTo(sf_count_t offset, int whence, void *user)
     else if (whence == SEEK_END)
         base = device->size();
     const qint64 target = base + offset;
-    if (target < 0 || !device->seek(target))
+    // Past the end is not an error for a file; reading there gives nothing.
+    if (target < 0 || target > device->size() || !device->seek(target))
         return -1;
     return target;
 }
@@ -49,6 +53,33 @@ sf_count_t position(void *user)
 }
 
 SF_VIRTUAL_IO g_io{length, seekTo, readInto, refuseWrite, position};
+
+// libsndfile 1.2.0 walks a RIFF chunk that claims more bytes than the file
+// holds (a LIST of size 0xFFFFFFFF) for ever, without reading: a damaged
+// file of a hundred bytes would hold the alarm. So the top-level chunks are
+// walked here first, and one that runs past the end is refused, but for the
+// sample data, which a cut file may lack the end of.
+bool chunksFit(QIODevice &device)
+{
+    constexpr int kMaxChunks = 4096;
+    char head[12];
+    if (!device.seek(0) || device.read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
+        return true; // not RIFF/WAVE: libsndfile's other readers decide
+    const qint64 size = device.size();
+    qint64 pos = 12;
+    for (int chunk = 0; chunk < kMaxChunks && pos + 8 <= size; ++chunk) {
+        if (!device.seek(pos) || device.read(head, 8) != 8)
+            return false;
+        const qint64 declared = qFromLittleEndian<quint32>(head + 4);
+        if (std::memcmp(head, "data", 4) == 0 && pos + 8 + declared >= size)
+            return true;
+        if (pos + 8 + declared > size)
+            return false;
+        pos += 8 + declared + (declared & 1);
+    }
+    return true;
+}
 
 void tell(QString *problem, const QString &why)
 {
@@ -72,6 +103,11 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, QStrin
         tell(problem, QStringLiteral("not a readable file"));
         return nullptr;
     }
+    if (!chunksFit(*device)) {
+        tell(problem, QStringLiteral("a chunk runs past the end of the file"));
+        return nullptr;
+    }
+    device->seek(0);
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(device)));
     decoder->m_file = sf_open_virtual(&g_io, SFM_READ, &decoder->m_info, decoder->m_device.get());
     if (decoder->m_file == nullptr) {
