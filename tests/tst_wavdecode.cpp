@@ -183,6 +183,9 @@ private Q_SLOTS:
         // Found by the fuzzer: libsndfile itself walks it for ever.
         QTest::newRow("LIST chunk past the end")
             << riff({chunk("LIST", QByteArray(60, '\xFF'), 0xFFFFFFFF, false)});
+        QTest::newRow("LIST whose inner chunk runs past it")
+            << riff({chunk("LIST", QByteArray("INFOI\xFF\xFF\xFF", 8) + QByteArray(9, 'x')), fmt16,
+                     chunk("data", tone)});
         QTest::newRow("format chunk past the end")
             << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16), 0x7FFFFFFF, false)});
         QTest::newRow("unknown compression")

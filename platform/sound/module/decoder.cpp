@@ -54,29 +54,63 @@ sf_count_t position(void *user)
 
 SF_VIRTUAL_IO g_io{length, seekTo, readInto, refuseWrite, position};
 
-// libsndfile 1.2.0 walks a RIFF chunk that claims more bytes than the file
-// holds (a LIST of size 0xFFFFFFFF) for ever, without reading: a damaged
-// file of a hundred bytes would hold the alarm. So the top-level chunks are
-// walked here first, and one that runs past the end is refused, but for the
-// sample data, which a cut file may lack the end of.
+// libsndfile 1.2.0 walks for ever, without reading, a RIFF chunk that
+// claims more bytes than the file holds (a LIST of size 0xFFFFFFFF) or a
+// LIST whose inner chunk claims more than the LIST: a damaged file of a
+// hundred bytes would hold the alarm. So the chunks are walked here first,
+// and one that does not fit is refused, but for the sample data, which a cut
+// file may lack the end of.
+constexpr int kMaxChunks = 4096;
+
+struct ChunkHead
+{
+    char id[4];
+    qint64 size;
+};
+
+bool readHead(QIODevice &device, qint64 pos, ChunkHead *head)
+{
+    char bytes[8];
+    if (!device.seek(pos) || device.read(bytes, 8) != 8)
+        return false;
+    std::memcpy(head->id, bytes, 4);
+    head->size = qFromLittleEndian<quint32>(bytes + 4);
+    return true;
+}
+
+// Every chunk in [from, to) ends inside it.
+bool innerChunksFit(QIODevice &device, qint64 from, qint64 to)
+{
+    ChunkHead head;
+    for (int chunk = 0; chunk < kMaxChunks && from + 8 <= to; ++chunk) {
+        if (!readHead(device, from, &head) || from + 8 + head.size > to)
+            return false;
+        from += 8 + head.size + (head.size & 1);
+    }
+    return true;
+}
+
 bool chunksFit(QIODevice &device)
 {
-    constexpr int kMaxChunks = 4096;
-    char head[12];
-    if (!device.seek(0) || device.read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
-        std::memcmp(head + 8, "WAVE", 4) != 0)
+    char riff[12];
+    if (!device.seek(0) || device.read(riff, 12) != 12 || std::memcmp(riff, "RIFF", 4) != 0 ||
+        std::memcmp(riff + 8, "WAVE", 4) != 0)
         return true; // not RIFF/WAVE: libsndfile's other readers decide
     const qint64 size = device.size();
     qint64 pos = 12;
+    ChunkHead head;
     for (int chunk = 0; chunk < kMaxChunks && pos + 8 <= size; ++chunk) {
-        if (!device.seek(pos) || device.read(head, 8) != 8)
+        if (!readHead(device, pos, &head))
             return false;
-        const qint64 declared = qFromLittleEndian<quint32>(head + 4);
-        if (std::memcmp(head, "data", 4) == 0 && pos + 8 + declared >= size)
+        const qint64 end = pos + 8 + head.size;
+        if (std::memcmp(head.id, "data", 4) == 0 && end >= size)
             return true;
-        if (pos + 8 + declared > size)
+        if (end > size)
             return false;
-        pos += 8 + declared + (declared & 1);
+        // A LIST holds its form type, then chunks of its own.
+        if (std::memcmp(head.id, "LIST", 4) == 0 && !innerChunksFit(device, pos + 12, end))
+            return false;
+        pos = end + (head.size & 1);
     }
     return true;
 }
