@@ -33,6 +33,29 @@ const char *const kBadSoundFile =
 const char *const kDateInPast = "Attempted to set alarm in the past.. I'm taking my best guess and "
                                 "setting it ahead by a day.";
 
+// Told once the alarm is set or the test sounds; neither is held back by it.
+QString soundProblemText(SoundProblem problem)
+{
+    switch (problem) {
+    case SoundProblem::None:
+        break;
+    case SoundProblem::FileReplaced:
+        return QStringLiteral(
+            "This sound file cannot be played, so the alarm will ring with the built-in ring "
+            "instead.\n\nTo hear your own sound, choose a WAV file that plays in other programs, "
+            "or save it again as WAV from an audio editor.");
+    case SoundProblem::OutputSilent:
+        return QStringLiteral(
+            "The sound output is muted or its volume is at zero, so the alarm will ring but will "
+            "not be heard.\n\nUnmute it or turn the volume up in the desktop's sound settings.");
+    case SoundProblem::NoServer:
+        return QStringLiteral(
+            "No sound server answers, so the alarm will not be heard.\n\nStart the desktop's "
+            "sound service (PulseAudio or PipeWire), or check its sound settings.");
+    }
+    return {};
+}
+
 } // namespace
 
 frmMain::frmMain(Services &services, QWidget *parent) : QMainWindow(parent), m_services(services)
@@ -182,6 +205,14 @@ void frmMain::cmdSet_Click()
     SaveSettings();
     // Loaded now so that the alarm is heard the moment it fires.
     m_services.sound.prepare(sWakeyFileName);
+    tellSoundProblem();
+}
+
+void frmMain::tellSoundProblem()
+{
+    const QString text = soundProblemText(m_services.sound.check(sWakeyFileName));
+    if (!text.isEmpty())
+        m_services.messages.show(this, text);
 }
 
 void frmMain::cmdAlarmTest_Click()
@@ -190,6 +221,8 @@ void frmMain::cmdAlarmTest_Click()
     m_services.sound.startLoop(sWakeyFileName);
     bAlarmSounding = true;
     updateSleepInhibitor();
+    // Told while it sounds, so that what is said is what is heard.
+    tellSoundProblem();
 }
 
 void frmMain::cmdAlarmStop_Click()

@@ -85,6 +85,8 @@ private:
     // The tick's work, at once, and the next tick re-aligned.
     void checkAlarmNow();
     void updateSleepInhibitor();
+    // One message when the alarm file would not be heard as itself.
+    void tellSoundProblem();
 
     Services &m_services;
     DateValue dtWakeyTime = 0;

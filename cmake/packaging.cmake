@@ -70,10 +70,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://roustabell.example.org/)
-# Linked libraries come from dpkg-shlibdeps, the sound module's included (Qt
-# Multimedia). Named here is what is only loaded at run time: the dialog font
-# the layouts are measured in, and a PulseAudio-protocol sound server for
-# QSoundEffect (libpulse0 itself comes with libqt6multimedia6). The xcb
+# Linked libraries come from dpkg-shlibdeps, the sound module's included
+# (libpulse0, libsndfile1). Named here is what is only loaded at run time: the
+# dialog font the layouts are measured in, and a PulseAudio-protocol sound
+# server to play on (PulseAudio itself, or PipeWire's). The xcb
 # platform plugin is part of libqt6gui6 on Debian 12; the window icons are
 # drawn at build time, so no SVG plugin is needed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

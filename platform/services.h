@@ -25,6 +25,18 @@ public:
     virtual int msecsToNextSecond() const = 0;
 };
 
+// What stands between the alarm and the person it should wake, as far as
+// the sound side can tell; the worst one when there are several.
+enum class SoundProblem {
+    None,
+    // The file cannot be read as a sound: the built-in ring plays instead.
+    FileReplaced,
+    // The default output is muted or its volume is at zero.
+    OutputSilent,
+    // No sound server answers, so nothing can be heard.
+    NoServer,
+};
+
 class SoundService
 {
 public:
@@ -37,6 +49,9 @@ public:
     virtual void stop() = 0;
     // Load the file ahead so that a later startLoop is heard at once.
     virtual void prepare(const QString &path) = 0;
+    // Whether the file would be heard as itself on the default output now;
+    // asks the sound server, so it may take a moment.
+    virtual SoundProblem check(const QString &path) = 0;
 };
 
 class MessageBoxService

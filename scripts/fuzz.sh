@@ -12,7 +12,7 @@ root=$PWD
 seconds=${1:-60}
 build=${ROUSTABELL_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${ROUSTABELL_JOBS:-2}
-targets=(fuzz_configstore fuzz_configread fuzz_datevalue)
+targets=(fuzz_configstore fuzz_configread fuzz_datevalue fuzz_wavdecode)
 # ROUSTABELL_FUZZ_TARGETS="fuzz_configread" runs only those named, for a long run of one.
 if [ -n "${ROUSTABELL_FUZZ_TARGETS:-}" ]; then
   read -ra targets <<<"$ROUSTABELL_FUZZ_TARGETS"
@@ -88,6 +88,7 @@ fuzz_one() {
   case $name in
     configstore) max_len=65536 ;;
     configread) max_len=4096 ;;
+    wavdecode) max_len=8192 ;;
     *) max_len=1024 ;;
   esac
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"

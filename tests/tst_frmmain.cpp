@@ -5,6 +5,7 @@
 #include "support/fakes.h"
 #include "support/modal.h"
 #include "support/programfolder.h"
+#include "support/wavfile.h"
 
 #include <QAccessible>
 #include <QElapsedTimer>
@@ -333,6 +334,59 @@ private Q_SLOTS:
         QVERIFY(sound && time);
         QCOMPARE(sound->text(QAccessible::Name), QString("Wakey noise (.WAV) file"));
         QCOMPARE(time->text(QAccessible::Name), QString("Wakey time"));
+    }
+
+    // Set and "Alarm (test)" tell, once, why the file will not be heard as
+    // itself; the alarm is set, and the test sounds, all the same.
+    void soundProblemIsTold_data()
+    {
+        QTest::addColumn<int>("problem");
+        QTest::addColumn<bool>("test");
+        QTest::addColumn<QString>("told");
+        const struct
+        {
+            const char *name;
+            SoundProblem problem;
+            const char *told;
+        } cases[] = {{"file replaced", SoundProblem::FileReplaced, "built-in ring"},
+                     {"muted", SoundProblem::OutputSilent, "muted"},
+                     {"no server", SoundProblem::NoServer, "No sound server answers"},
+                     {"none", SoundProblem::None, ""}};
+        for (const auto &c : cases) {
+            QTest::newRow(qPrintable(QString("Set, ") + c.name))
+                << int(c.problem) << false << QString(c.told);
+            QTest::newRow(qPrintable(QString("test, ") + c.name))
+                << int(c.problem) << true << QString(c.told);
+        }
+    }
+
+    void soundProblemIsTold()
+    {
+        QFETCH(int, problem);
+        QFETCH(bool, test);
+        QFETCH(QString, told);
+        m_fakes->sound.problem = SoundProblem(problem);
+        frmMain &main = open();
+        const QString file = m_dir.path() + "/roustabell.wav";
+        QVERIFY(writeToneWav(file, 440, 0.2));
+        main.txtAlarmTime->setText("7:30");
+        if (test)
+            QTest::mouseClick(main.cmdAlarmTest, Qt::LeftButton);
+        else
+            QTest::mouseClick(main.cmdSet, Qt::LeftButton);
+        QCOMPARE(m_fakes->sound.checked, QStringList{file});
+        if (told.isEmpty()) {
+            QVERIFY(m_fakes->messages.texts.isEmpty());
+        } else {
+            QCOMPARE(m_fakes->messages.texts.size(), 1);
+            QVERIFY2(m_fakes->messages.texts.first().contains(told),
+                     qPrintable(m_fakes->messages.texts.first()));
+        }
+        QCOMPARE(main.alarmSet(), !test);
+        QCOMPARE(main.alarmSounding(), test);
+        QCOMPARE(m_fakes->sound.looping, test ? file : QString());
+        if (!test)
+            QVERIFY(main.lblAlarmStatus->text().startsWith("Alarm is SET for "));
     }
 
     void timerTicksOnTheClocksSecond()

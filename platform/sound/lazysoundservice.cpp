@@ -64,3 +64,9 @@ void LazySoundService::prepare(const QString &path)
     if (SoundService *sound = service())
         sound->prepare(path);
 }
+
+SoundProblem LazySoundService::check(const QString &path)
+{
+    SoundService *sound = service();
+    return sound != nullptr ? sound->check(path) : SoundProblem::None;
+}

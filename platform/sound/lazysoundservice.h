@@ -8,9 +8,9 @@
 #include <functional>
 
 // The sound service, loaded from its module on the first request that needs
-// it. Qt Multimedia and the sound server's client libraries weigh a few
-// megabytes; a clock that waits all day with no alarm set should not carry
-// them.
+// it. The sound server's client library and the sound file reader, with the
+// codecs it brings, weigh a few megabytes; a clock that waits all day with no
+// alarm set should not carry them.
 class LazySoundService : public SoundService
 {
 public:
@@ -29,6 +29,9 @@ public:
     void playOnce(const QString &path) override;
     void stop() override;
     void prepare(const QString &path) override;
+    // SoundProblem::None when the module cannot be loaded: that is told once,
+    // by unavailable.
+    SoundProblem check(const QString &path) override;
 
     bool isLoaded() const { return m_service != nullptr; }
 

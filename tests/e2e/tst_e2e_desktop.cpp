@@ -4,7 +4,7 @@
 #include "awareness/frmawaretest.h"
 #include "awareness/frmquestions.h"
 #include "platform/linux/linuxservices.h"
-#include "platform/sound/module/qtsoundservice.h"
+#include "platform/sound/module/pulsesoundservice.h"
 #include "platform/systemservices.h"
 #include "shell/frmqueryminimize.h"
 #include "support/fakes.h"
@@ -57,7 +57,7 @@ private:
     ProgramFolder m_dir;
     QString m_alarm;
     SystemClock m_clock;
-    std::unique_ptr<QtSoundService> m_sound;
+    std::unique_ptr<PulseSoundService> m_sound;
     QtMessageBoxService m_messages;
     QtFileDialogService m_fileDialog;
     DesktopLauncher m_launcher;
@@ -110,7 +110,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(m_dir.filePath("AlarmClockConfig.xml"));
-        m_sound = std::make_unique<QtSoundService>();
+        m_sound = std::make_unique<PulseSoundService>();
         m_services = std::make_unique<Services>(
             Services{m_clock, *m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
                      m_control, m_inhibitor, m_wake, m_dir.path(), m_dir.path()});
@@ -338,6 +338,56 @@ private Q_SLOTS:
         QVERIFY(!testDriver.timedOut());
         QCOMPARE(asked, QString("Capital of Peru?"));
         QVERIFY(!m_main->alarmSounding());
+
+    // The alarm is still set when its sound will not be heard as itself,
+    // and the person is told once why and what to do.
+    void soundProblemIsToldAndTheAlarmStaysSet_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("mute");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("muted output") << QByteArray() << true << "muted";
+        QTest::newRow("unplayable file") << riff({chunk("fmt ", fmtBody(0x1234, 1, 22050, 16)),
+                                                  chunk("data", QByteArray(4000, 'x'))})
+                                         << false << "built-in ring";
+    }
+
+    void soundProblemIsToldAndTheAlarmStaysSet()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, mute);
+        QFETCH(QString, told);
+        if (!file.isEmpty()) {
+            const QString name = m_dir.filePath("unplayable.wav");
+            QFile out(name);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+            out.close();
+            m_main->txtFileNameWAV->setText(name);
+        }
+        bool ok = !mute;
+        if (mute)
+            runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "1"}, &ok);
+        QVERIFY(ok);
+        QStringList shown;
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            for (const QLabel *label : window->findChildren<QLabel *>())
+                shown.append(label->text());
+            window->close();
+        });
+        const qint64 moment = setAlarmSecondsAhead(3);
+        if (mute)
+            runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "0"});
+        QVERIFY(driver.ran());
+        QVERIFY2(shown.join(' ').contains(told), qPrintable(shown.join(' ')));
+        QVERIFY(m_main->alarmSet());
+        QVERIFY(m_main->lblAlarmStatus->text().startsWith("Alarm is SET for "));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTest::qWait(800);
+        // The built-in ring stands in for the file; unmuted, the output plays.
+        const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
+        QVERIFY(heard);
+        m_main->cmdAlarmStop_Click();
     }
 
     void deletedFileStillRings()

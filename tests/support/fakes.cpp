@@ -27,6 +27,12 @@ void FakeSound::prepare(const QString &path)
         duringPrepare();
 }
 
+SoundProblem FakeSound::check(const QString &path)
+{
+    checked.append(path);
+    return problem;
+}
+
 QStringList FakeSound::kinds() const
 {
     QStringList result;

@@ -44,6 +44,8 @@ public:
     void playOnce(const QString &path) override;
     void stop() override;
     void prepare(const QString &path) override;
+    // Answers problem; kept apart from calls, which tell what was heard.
+    SoundProblem check(const QString &path) override;
 
     QStringList kinds() const;
     // What is sounding now, as the calls so far leave it; empty when silent.
@@ -51,6 +53,8 @@ public:
     QList<Call> calls;
     std::function<void()> duringPlayOnce;
     std::function<void()> duringPrepare;
+    SoundProblem problem = SoundProblem::None;
+    QStringList checked;
 };
 
 class FakeMessages : public MessageBoxService

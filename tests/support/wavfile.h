@@ -25,6 +25,26 @@ QByteArray toneData(double frequency, double seconds, int rate, int channels, in
 QByteArray toneWav(double frequency, double seconds, int rate = 22050, int channels = 1,
                    int bits = 16, double amplitude = 0.5);
 
+// How a file's samples are stored, for every layout a person may have.
+enum class Encoding { Pcm, Float, ALaw, MuLaw };
+struct Layout
+{
+    Encoding encoding = Encoding::Pcm;
+    // 8, 16, 24 or 32 for Pcm; 32 or 64 for Float; 8 for the two G.711 laws.
+    int bits = 16;
+    int channels = 1;
+    int rate = 22050;
+    // WAVE_FORMAT_EXTENSIBLE around the format.
+    bool extensible = false;
+};
+// The same sine on every channel, stored as layout says.
+QByteArray layoutData(const Layout &layout, double frequency, double seconds,
+                      double amplitude = 0.5);
+// A file as an editor writes it: a LIST chunk of odd size before the format,
+// a fact chunk where the format is not PCM, the data last.
+QByteArray layoutWav(const Layout &layout, double frequency, double seconds,
+                     double amplitude = 0.5);
+
 // A plain 16-bit mono PCM tone written to path.
 bool writeToneWav(const QString &path, double frequencyHz, double seconds, int rate = 22050,
                   double amplitude = 0.5);

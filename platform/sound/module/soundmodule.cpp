@@ -1,11 +1,11 @@
 // Entry points of the sound module that LazySoundService loads.
-#include "platform/sound/module/qtsoundservice.h"
+#include "platform/sound/module/pulsesoundservice.h"
 
 extern "C" {
 
 Q_DECL_EXPORT SoundService *roustabell_create_sound_service()
 {
-    return new QtSoundService;
+    return new PulseSoundService;
 }
 
 Q_DECL_EXPORT void roustabell_destroy_sound_service(SoundService *service)
