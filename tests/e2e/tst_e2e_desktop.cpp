@@ -338,75 +338,76 @@ private Q_SLOTS:
         QVERIFY(!testDriver.timedOut());
         QCOMPARE(asked, QString("Capital of Peru?"));
         QVERIFY(!m_main->alarmSounding());
+    }
 
-        // The alarm is still set when its sound will not be heard as itself,
-        // and the person is told once why and what to do.
-        void soundProblemIsToldAndTheAlarmStaysSet_data()
-        {
-            QTest::addColumn<QByteArray>("file");
-            QTest::addColumn<bool>("mute");
-            QTest::addColumn<QString>("told");
-            QTest::newRow("muted output") << QByteArray() << true << "muted";
-            QTest::newRow("unplayable file") << riff({chunk("fmt ", fmtBody(0x1234, 1, 22050, 16)),
-                                                      chunk("data", QByteArray(4000, 'x'))})
-                                             << false << "built-in ring";
+    // The alarm is still set when its sound will not be heard as itself,
+    // and the person is told once why and what to do.
+    void soundProblemIsToldAndTheAlarmStaysSet_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("mute");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("muted output") << QByteArray() << true << "muted";
+        QTest::newRow("unplayable file") << riff({chunk("fmt ", fmtBody(0x1234, 1, 22050, 16)),
+                                                  chunk("data", QByteArray(4000, 'x'))})
+                                         << false << "built-in ring";
+    }
+
+    void soundProblemIsToldAndTheAlarmStaysSet()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, mute);
+        QFETCH(QString, told);
+        if (!file.isEmpty()) {
+            const QString name = m_dir.filePath("unplayable.wav");
+            QFile out(name);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+            out.close();
+            m_main->txtFileNameWAV->setText(name);
         }
+        bool ok = !mute;
+        if (mute)
+            runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "1"}, &ok);
+        QVERIFY(ok);
+        QStringList shown;
+        ModalDriver driver;
+        driver.onNextModal([&](QWidget *window) {
+            for (const QLabel *label : window->findChildren<QLabel *>())
+                shown.append(label->text());
+            window->close();
+        });
+        const qint64 moment = setAlarmSecondsAhead(3);
+        if (mute)
+            runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "0"});
+        QVERIFY(driver.ran());
+        QVERIFY2(shown.join(' ').contains(told), qPrintable(shown.join(' ')));
+        QVERIFY(m_main->alarmSet());
+        QVERIFY(m_main->lblAlarmStatus->text().startsWith("Alarm is SET for "));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTest::qWait(800);
+        // The built-in ring stands in for the file; unmuted, the output plays.
+        const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
+        QVERIFY(heard);
+        m_main->cmdAlarmStop_Click();
+    }
 
-        void soundProblemIsToldAndTheAlarmStaysSet()
-        {
-            QFETCH(QByteArray, file);
-            QFETCH(bool, mute);
-            QFETCH(QString, told);
-            if (!file.isEmpty()) {
-                const QString name = m_dir.filePath("unplayable.wav");
-                QFile out(name);
-                QVERIFY(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
-                out.close();
-                m_main->txtFileNameWAV->setText(name);
-            }
-            bool ok = !mute;
-            if (mute)
-                runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "1"}, &ok);
-            QVERIFY(ok);
-            QStringList shown;
-            ModalDriver driver;
-            driver.onNextModal([&](QWidget *window) {
-                for (const QLabel *label : window->findChildren<QLabel *>())
-                    shown.append(label->text());
-                window->close();
-            });
-            const qint64 moment = setAlarmSecondsAhead(3);
-            if (mute)
-                runTool(QStringLiteral("pactl"), {"set-sink-mute", "@DEFAULT_SINK@", "0"});
-            QVERIFY(driver.ran());
-            QVERIFY2(shown.join(' ').contains(told), qPrintable(shown.join(' ')));
-            QVERIFY(m_main->alarmSet());
-            QVERIFY(m_main->lblAlarmStatus->text().startsWith("Alarm is SET for "));
-            QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
-            QTest::qWait(800);
-            // The built-in ring stands in for the file; unmuted, the output plays.
-            const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
-            QVERIFY(heard);
-            m_main->cmdAlarmStop_Click();
-        }
+    void deletedFileStillRings()
+    {
+        const QString doomed = m_dir.filePath("doomed.wav");
+        QVERIFY(writeToneWav(doomed, kAlarmTone, 1.0));
+        m_main->txtFileNameWAV->setText(doomed);
+        const qint64 moment = setAlarmSecondsAhead(3);
+        QVERIFY(m_main->alarmSet());
+        QVERIFY(QFile::remove(doomed));
+        QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
+        QTest::qWait(1500);
+        const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
+        QVERIFY(heard);
+        QVERIFY(*heard - moment <= 2200);
+        QVERIFY(m_recorder.soundingShare(*heard, m_recorder.now()) > 0.5);
+        m_main->cmdAlarmStop_Click();
+    }
+};
 
-        void deletedFileStillRings()
-        {
-            const QString doomed = m_dir.filePath("doomed.wav");
-            QVERIFY(writeToneWav(doomed, kAlarmTone, 1.0));
-            m_main->txtFileNameWAV->setText(doomed);
-            const qint64 moment = setAlarmSecondsAhead(3);
-            QVERIFY(m_main->alarmSet());
-            QVERIFY(QFile::remove(doomed));
-            QTRY_VERIFY_WITH_TIMEOUT(m_main->alarmSounding(), 6000);
-            QTest::qWait(1500);
-            const std::optional<qint64> heard = m_recorder.firstSoundAfter(moment);
-            QVERIFY(heard);
-            QVERIFY(*heard - moment <= 2200);
-            QVERIFY(m_recorder.soundingShare(*heard, m_recorder.now()) > 0.5);
-            m_main->cmdAlarmStop_Click();
-        }
-    };
-
-    QTEST_MAIN(tst_E2eDesktop)
+QTEST_MAIN(tst_E2eDesktop)
 #include "tst_e2e_desktop.moc"
