@@ -87,7 +87,7 @@ fuzz_one() {
   before=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
   case $name in
     configstore) max_len=65536 ;;
-    configread) max_len=4096 ;;
+    configread) max_len=1024 ;;
     *) max_len=1024 ;;
   esac
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_len"
