@@ -87,7 +87,7 @@ fuzz_one() {
   before=$(find "$build/artifacts" -name "$target-*" ! -name "$target-slow-unit-*" | wc -l)
   case $name in
     configstore) max_len=65536 ;;
-    configread) max_len=4096 ;;
+    configread) max_len=1024 ;;
     wavdecode) max_len=8192 ;;
     *) max_len=1024 ;;
   esac
