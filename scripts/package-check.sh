@@ -38,9 +38,22 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# The started program's main window, the one whose process is $app_pid.
+own_window() {
+  local deadline=$((SECONDS + $1)) w
+  while [ "$SECONDS" -le "$deadline" ]; do
+    for w in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+      [ "$(xdotool getwindowpid "$w" 2>/dev/null)" = "$app_pid" ] && { echo "$w"; return 0; }
+    done
+    sleep 0.2
+  done
+  echo "no window of process $app_pid within $1 s" >&2
+  return 1
+}
+
 # The installed program, run with a home of its own under $work as the given
 # user; Set saves the time typed; prints the settings file's path when it
-# holds that time. setpriv and env exec in place, so $! is the program.
+# holds that time.
 run_installed_as() {
   local user=$1 time=$2 home=$work/home-$1 uid gid config window
   uid=$(id -u "$user") gid=$(id -g "$user")
@@ -48,10 +61,15 @@ run_installed_as() {
   as_root setpriv --reuid="$uid" --regid="$gid" --clear-groups \
     env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" QT_QPA_PLATFORM=xcb \
     /usr/bin/roustabell >"$work/app-$user.log" 2>&1 &
-  app_pid=$!
+  local started=$!
+  # The program itself, below whatever as_root and setpriv left in between.
+  for _ in $(seq 100); do
+    app_pid=$(pgrep -n -u "$uid" -x roustabell || true)
+    [ -n "$app_pid" ] && break
+    sleep 0.1
+  done
   config=$home/.config/roustabell/AlarmClockConfig.xml
-  if window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$app_pid" --name "^$title\$" |
-    head -n 1) && [ -n "$window" ] && focus_window "$window"; then
+  if window=$(own_window 30) && focus_window "$window"; then
     # From the first focus (Alarm (test)): sound box, Browse, Stop, time box, Set.
     press Tab Tab Tab Tab
     type_text "$time"
@@ -61,9 +79,15 @@ run_installed_as() {
       sleep 0.1
     done
   fi
-  as_root kill "$app_pid" 2>/dev/null || true
-  wait "$app_pid" 2>/dev/null || true
+  [ -z "$app_pid" ] || as_root kill "$app_pid" 2>/dev/null || true
+  kill "$started" 2>/dev/null || true
+  wait "$started" 2>/dev/null || true
   app_pid=
+  # Its window gone before the next user's is looked for; X reuses the ids.
+  for _ in $(seq 50); do
+    [ -z "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null)" ] && break
+    sleep 0.1
+  done
   if as_root grep -q "<WakeyTime>$time</WakeyTime>" "$config" 2>/dev/null; then
     echo "$config"
   else
