@@ -148,6 +148,13 @@ private Q_SLOTS:
         QTest::newRow("RIFF size wrong") << riff({fmt16, chunk("data", tone)}, 4) << qint64(2000);
         QTest::newRow("file cut in the data")
             << riff({fmt16, chunk("data", tone)}).chopped(1000) << qint64(1500);
+        // libsndfile walks this one for ever; it never sees it.
+        QTest::newRow("LIST whose inner chunk runs past it")
+            << riff({chunk("LIST", QByteArray("INFOI\xFF\xFF\xFF", 8) + QByteArray(9, 'x')), fmt16,
+                     chunk("data", tone)})
+            << qint64(2000);
+        QTest::newRow("format after the data")
+            << riff({chunk("data", tone), chunk("LIST", "between"), fmt16}) << qint64(2000);
         QTest::newRow("chunk after the data")
             << riff({fmt16, chunk("data", tone), chunk("LIST", "after")}) << qint64(2000);
     }
@@ -162,6 +169,23 @@ private Q_SLOTS:
         const Decoded heard = readAll(*decoder);
         QCOMPARE(heard.frames, frames);
         QVERIFY(std::abs(frequencyOf(heard.first, 8000) - 500) < 10);
+    }
+
+    // Found by the fuzzer: samples that start like a list of chunks sent
+    // libsndfile round for ever. They play, as the samples they are.
+    void samplesLikeChunksArePlayed()
+    {
+        const QByteArray bytes = QByteArray::fromBase64(
+            "UklGRn8AAABXQVZFZm10IBAAAAABAAIARKwAABCxAgAEABAAZGF0YVsAAABJTkZPSQAAAElO////////"
+            "////////////////////////////////////////////////9///////BQB+fn5+fgAQAACAmK3AAHRl"
+            "Rk8AAAAAAAB+UtHR0Rh+");
+        const std::unique_ptr<sound::Decoder> decoder = fromBytes(bytes);
+        QVERIFY(decoder);
+        QCOMPARE(decoder->frames(), qint64(22));
+        float first[2] = {};
+        QCOMPARE(decoder->read(first, 1), qint64(1));
+        QCOMPARE(first[0], float(0x4E49) / 32768); // "IN"
+        QCOMPARE(first[1], float(0x4F46) / 32768); // "FO"
     }
 
     void unplayableIsRefused_data()
@@ -183,11 +207,13 @@ private Q_SLOTS:
         // Found by the fuzzer: libsndfile itself walks it for ever.
         QTest::newRow("LIST chunk past the end")
             << riff({chunk("LIST", QByteArray(60, '\xFF'), 0xFFFFFFFF, false)});
-        QTest::newRow("LIST whose inner chunk runs past it")
-            << riff({chunk("LIST", QByteArray("INFOI\xFF\xFF\xFF", 8) + QByteArray(9, 'x')), fmt16,
-                     chunk("data", tone)});
+        QTest::newRow("LIST holding an empty chunk, no format") << QByteArray::fromBase64(
+            "UklGRuwAAABXQVZFTElTVBEAAABJTkY+9////wAAAAACAAgAAABmYWN0BAAAAF"
+            "AAAABkYXRhoAAAk5OAgGxsXFxRUU5OUWxs");
         QTest::newRow("format chunk past the end")
             << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16), 0x7FFFFFFF, false)});
+        QTest::newRow("ADPCM") << riff(
+            {chunk("fmt ", fmtBody(2, 1, 8000, 4)), chunk("data", tone)});
         QTest::newRow("unknown compression")
             << riff({chunk("fmt ", fmtBody(0x1234, 1, 8000, 16)), chunk("data", tone)});
     }

@@ -10,11 +10,14 @@ class QIODevice;
 
 namespace sound {
 
+struct SampleView;
+
 // A sound file read a block at a time through libsndfile, as interleaved
 // float frames, so that even a file of gigabytes costs only its block in
 // memory. libsndfile reads every WAV layout a person is likely to have
 // (integer PCM of 8 to 32 bits, float, WAVE_FORMAT_EXTENSIBLE, A-law, µ-law,
-// chunks in any order); what it cannot read is refused at open.
+// chunks in any order); what it cannot read is refused at open, and so is
+// any other file type or compression.
 class Decoder
 {
 public:
@@ -49,6 +52,7 @@ private:
     explicit Decoder(std::unique_ptr<QIODevice> device);
 
     std::unique_ptr<QIODevice> m_device;
+    std::unique_ptr<SampleView> m_view;
     SF_INFO m_info{};
     SNDFILE *m_file = nullptr;
 };
