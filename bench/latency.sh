@@ -18,29 +18,9 @@ ready=$BENCH_RUNDIR/recording
 floor_db=${BENCH_FLOOR_DB:--50}
 start_recording "$record" "$ready" "$BENCH_RUNDIR/soundprobe.log" || exit 1
 
-sleep_until_ms() {
-    local now
-    now=$(date +%s%3N)
-    [ "$1" -gt "$now" ] && sleep "$(awk -v d=$(($1 - now)) 'BEGIN { printf "%.3f", d / 1000 }')"
-    return 0
-}
-
-focus_window "$wid"
 # Far enough ahead that the typing is done well before the due second.
 due=$(($(date +%s) + 4))
-before=$(file_stamp "$config")
-# From the first focus (Alarm (test)): sound box, Browse, Stop, time box.
-press Tab Tab Tab Tab ctrl+a
-type_text "$(date -d "@$due" +%-H:%M:%S)"
-press Tab space
-wait_changed "$config" "$before" 3 || {
-    echo "latency: Set did not save the settings" >&2
-    exit 1
-}
-[ "$(date +%s)" -lt "$due" ] || {
-    echo "latency: the alarm was set too late for its own due second" >&2
-    exit 1
-}
+set_alarm_at "$wid" "$config" "$due" || exit 1
 
 # Stop about a second into the sound, where it is loud, so that the end of
 # the sound is the program's doing and not a quiet stretch of the file.

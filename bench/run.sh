@@ -124,10 +124,11 @@ failed=0
 
 xml_escape() { sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g'; }
 
-# make_program DIR PAIRS: the executable and its sounds, with a configuration
-# naming the default sound and a time an hour ahead (not armed by itself).
+# make_program DIR PAIRS [SOUND]: the executable and its sounds, with a
+# configuration naming SOUND (the default sound) and a time an hour ahead (not
+# armed by itself).
 make_program() {
-    local dir=$1 count=$2
+    local dir=$1 count=$2 sound=${3:-$1/roustabell.wav}
     mkdir -p "$dir"
     cp "$program" "$dir/roustabell"
     cp "$(dirname "$program")/libroustabell-sound.so" "$dir/"
@@ -135,7 +136,7 @@ make_program() {
     {
         echo '<?xml version="1.0" encoding="UTF-8"?>'
         echo '<AlarmClockConfig>'
-        echo "  <WakeyFileName>$(printf '%s' "$dir/roustabell.wav" | xml_escape)</WakeyFileName>"
+        echo "  <WakeyFileName>$(printf '%s' "$sound" | xml_escape)</WakeyFileName>"
         echo "  <WakeyTime>$(date -d '+1 hour' +%-H:%M:%S)</WakeyTime>"
         echo '  <AwareTestQuestions>'
         if [ "$count" -gt 0 ]; then
@@ -198,6 +199,16 @@ make_program "$work/armed" 0
 make_program "$work/pairs" "$pairs"
 make_program "$work/latency" 0
 make_program "$work/testpress" 0
+# A long file, read a block at a time: its alarm should cost no more memory
+# than the default sound's.
+big_mib=1024
+[ "$smoke" = 1 ] && big_mib=64
+big_label="$big_mib MiB"
+[ "$big_mib" = 1024 ] && big_label="1 GiB"
+"$soundprobe" tone --out "$work/long.wav" --mib "$big_mib" || {
+    echo "could not write $work/long.wav" >&2
+    exit 1
+}
 export BENCH_SOUNDPROBE=$soundprobe
 
 # Other projects' desktop alarm clocks, timed with the same probe when installed.
@@ -279,6 +290,13 @@ for run in $(seq "$runs"); do
     BENCH_PROGDIR=$work/latency BENCH_RUNDIR=$work/latency-run \
         probe latency "$run" "$title" --rss-at-ms 0 \
         --after-map "bash '$bench/latency.sh'" -- "$work/latency/roustabell" || true
+    for sound in default long; do
+        file=$work/loop-$sound/roustabell.wav
+        [ $sound = long ] && file=$work/long.wav
+        make_program "$work/loop-$sound" 0 "$file"
+        BENCH_PROGDIR=$work/loop-$sound probe "loop-$sound" "$run" "$title" --rss-at-ms 0 \
+            --after-map "bash '$bench/loopmemory.sh'" -- "$work/loop-$sound/roustabell" || true
+    done
     # A fresh program each run: its first press is the one that loads the sound.
     BENCH_RUNDIR=$work/latency-run probe testpress "$run" "$title" --rss-at-ms 0 \
         --after-map "bash '$bench/testpress.sh'" -- "$work/testpress/roustabell" || true
@@ -409,6 +427,16 @@ seconds_row() {
 seconds_row "alarm audible after its due second" latency onset_ms 1.1
 seconds_row "silent after Stop" latency silent_ms 0.1
 seconds_row "first Alarm (test) press to audible" testpress onset_ms 0.1
+loop_default=$(values loop-default loop_rss_kb | stats)
+loop_long=$(values loop-long loop_rss_kb | stats)
+loop_limit=$(awk -v d="$(median_of "$loop_default")" 'BEGIN {
+    if (d == "-") print "-"; else printf "%.1f", d / 1024 + 1 }')
+row "RSS 5 s into the alarm, default sound / $big_label file" \
+    "$(fmt "$loop_default" "$mib" 1 MiB) / $(fmt "$loop_long" "$mib" 1 MiB)" "–" \
+    "the $big_label file ≤ the default sound + 1 MiB (${loop_limit} MiB): $(verdict "$(scaled "$(median_of "$loop_long")" "$mib")" "$loop_limit")"
+row "  peak RSS by then (VmHWM), default / $big_label" \
+    "$(fmt "$(values loop-default loop_hwm_kb | stats)" "$mib" 1 MiB) / $(fmt "$(values loop-long loop_hwm_kb | stats)" "$mib" 1 MiB)" \
+    "–" "–"
 
 # Paired by run, so that a slow stretch of the machine hits both sides.
 delta=$(for run in $(seq "$runs"); do

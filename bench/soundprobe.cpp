@@ -10,6 +10,9 @@
 //       prints onset_ms (first window above the floor at or after T - 500 ms,
 //       relative to T) and silent_ms (start of the final quiet stretch,
 //       relative to the stop moment).
+//   soundprobe tone --out FILE --mib N
+//       writes a 16-bit stereo 48 kHz WAV of N MiB of sample data, a
+//       440 Hz tone, a block at a time.
 //
 // Each sample's wall-clock time comes from the arrivals: a chunk arrives no
 // earlier than its last sample was rendered, so the smallest (arrival - samples
@@ -228,6 +231,65 @@ int analyze(int argc, char **argv)
     return rc;
 }
 
+void putLe(std::string &to, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        to.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+int tone(int argc, char **argv)
+{
+    std::string out;
+    long mib = 0;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--out") == 0)
+            out = argv[i + 1];
+        else if (std::strcmp(argv[i], "--mib") == 0)
+            mib = std::atol(argv[i + 1]);
+    }
+    // The RIFF sizes are 32 bits.
+    if (out.empty() || mib < 1 || mib > 4000) {
+        std::fprintf(stderr, "soundprobe tone: --out FILE --mib N (1 to 4000)\n");
+        return 2;
+    }
+    const uint32_t data = static_cast<uint32_t>(mib) << 20;
+    std::string head = "RIFF";
+    putLe(head, 36 + data, 4);
+    head += "WAVEfmt ";
+    putLe(head, 16, 4);
+    putLe(head, 1, 2);         // PCM
+    putLe(head, 2, 2);         // channels
+    putLe(head, 48000, 4);     // rate
+    putLe(head, 48000 * 4, 4); // bytes a second
+    putLe(head, 4, 2);         // block
+    putLe(head, 16, 2);        // bits
+    head += "data";
+    putLe(head, data, 4);
+    // A second holds 440 whole periods, so the blocks join without a click.
+    std::string block;
+    for (int i = 0; i < 48000; ++i) {
+        const double v = 0.3 * std::sin(2 * M_PI * 440.0 * i / 48000.0);
+        const auto sample = static_cast<uint32_t>(static_cast<int16_t>(std::lround(v * 32767)));
+        putLe(block, sample, 2);
+        putLe(block, sample, 2);
+    }
+    std::FILE *f = std::fopen(out.c_str(), "wb");
+    if (f == nullptr) {
+        std::perror(out.c_str());
+        return 1;
+    }
+    bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
+    for (uint64_t left = data; ok && left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+        ok = std::fwrite(block.data(), 1, n, f) == n;
+        left -= n;
+    }
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok)
+        std::perror(out.c_str());
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -236,9 +298,12 @@ int main(int argc, char **argv)
         return record(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "analyze") == 0)
         return analyze(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "tone") == 0)
+        return tone(argc, argv);
     std::fprintf(stderr, "usage: soundprobe record --device SRC --seconds S --out FILE "
                          "[--ready FILE]\n"
                          "       soundprobe analyze --in FILE [--floor DB] [--due-ms T] "
-                         "[--stop-ms T]\n");
+                         "[--stop-ms T]\n"
+                         "       soundprobe tone --out FILE --mib N\n");
     return 2;
 }

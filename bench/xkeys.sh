@@ -42,3 +42,32 @@ type_text() {
     xdotool type --delay 40 "$1"
     sleep 0.1
 }
+
+sleep_until_ms() {
+    local now
+    now=$(date +%s%3N)
+    [ "$1" -gt "$now" ] && sleep "$(awk -v d=$(($1 - now)) 'BEGIN { printf "%.3f", d / 1000 }')"
+    return 0
+}
+
+# set_alarm_at WINDOW CONFIG DUE: types DUE (seconds since the epoch) as the
+# wake-up time and presses Set, from the window's first focus (Alarm (test));
+# returns once Set has saved the settings, and fails when that was too late
+# for DUE itself.
+set_alarm_at() {
+    local wid=$1 config=$2 due=$3 before
+    focus_window "$wid"
+    before=$(file_stamp "$config")
+    # Sound box, Browse, Stop, time box.
+    press Tab Tab Tab Tab ctrl+a
+    type_text "$(date -d "@$due" +%-H:%M:%S)"
+    press Tab space
+    wait_changed "$config" "$before" 3 || {
+        echo "Set did not save the settings" >&2
+        return 1
+    }
+    [ "$(date +%s)" -lt "$due" ] || {
+        echo "the alarm was set too late for its own due second" >&2
+        return 1
+    }
+}
