@@ -3,6 +3,7 @@
 #include "app/desktopservices.h"
 #include "platform/programinfo.h"
 #include "platform/widgets/layout.h"
+#include "platform/widgets/menuarrowstyle.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -34,6 +35,7 @@ void configureApplication()
     QApplication::setApplicationVersion(programinfo::version());
     QApplication::setDesktopFileName(QString::fromLatin1(programinfo::kName));
     QApplication::setFont(defaultDialogFont());
+    QApplication::setStyle(new MenuArrowStyle);
 }
 
 int runProgram(int argc, char *argv[])

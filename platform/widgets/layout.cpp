@@ -1,10 +1,12 @@
 #include "platform/widgets/layout.h"
 
 #include <QDirIterator>
-#include <QFile>
+#include <QImage>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 
 #include <limits>
@@ -62,8 +64,13 @@ QIcon drawnIcon(const QString &name)
     while (sizes.hasNext()) {
         const QString file =
             sizes.next() + QStringLiteral("/apps/") + name + QStringLiteral(".png");
-        if (QFile::exists(file))
-            icon.addFile(file);
+        // The format named: QIcon::addFile would ask every image plugin
+        // (SVG, JPEG, GIF, ICO and their libraries) to guess it, at start-up.
+        QImageReader reader(file, "png");
+        reader.setAutoDetectImageFormat(false);
+        QImage image;
+        if (reader.read(&image))
+            icon.addPixmap(QPixmap::fromImage(std::move(image)));
     }
     return icon;
 }
