@@ -142,8 +142,6 @@ QString walk(QIODevice &device, QByteArray *fmt, qint64 *dataFrom, qint64 *dataS
             *dataFrom = body;
             // A cut file plays what it holds.
             *dataSize = std::min(size, fileSize - body);
-            if (body + size >= fileSize && !fmt->isEmpty())
-                break;
         } else if (std::memcmp(id, "fmt ", 4) == 0 && fmt->isEmpty()) {
             if (size < 16 || size > kMaxFormatSize || body + size > fileSize)
                 return QStringLiteral("a damaged format chunk");
@@ -184,6 +182,7 @@ void tell(QString *problem, const QString &why)
 Decoder::Decoder(std::unique_ptr<QIODevice> device)
     : m_device(std::move(device)), m_view(std::make_unique<SampleView>())
 {
+    m_view->device = m_device.get();
 }
 
 Decoder::~Decoder()
@@ -215,7 +214,6 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, QStrin
                     .append(chunkHead("fmt ", fmtSize))
                     .append(fmt)
                     .append(chunkHead("data", view.dataSize));
-    view.device = decoder->m_device.get();
     decoder->m_file = sf_open_virtual(&g_io, SFM_READ, &decoder->m_info, &view);
     view.masked = false;
     if (decoder->m_file == nullptr) {
