@@ -4,11 +4,19 @@
 #include "config/configintake.h"
 #include "config/tokendocument.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace configstore {
 namespace {
@@ -122,16 +130,96 @@ Document openForSave(const QString &path, bool *unreadable)
 
 // A short write is retried with the rest, so that a persistent failure such as
 // a full disk reaches the OS's own error and its reason.
-bool writeAll(QSaveFile &file, const QByteArray &bytes)
+bool writeAll(int fd, const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
         if (written <= 0)
             return false;
         done += qsizetype(written);
     }
     return true;
+}
+
+// The temporary file of a save carries the saving process's id: a name no
+// person gives a copy, and one that tells whether its writer still runs.
+QString temporaryName(const QString &path)
+{
+    return path + QStringLiteral(".saving-%1").arg(::getpid());
+}
+
+// A save killed between write and rename leaves its temporary file; the next
+// save removes every one whose writer is gone (or is this process, which
+// saves one file at a time). Another running copy's file is left to it.
+void removeStrayTemporaries(const QString &path)
+{
+    const QFileInfo file(path);
+    const QRegularExpression ours(
+        QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) +
+                                            QStringLiteral(R"(\.saving-([1-9][0-9]{0,9}))")));
+    const QDir folder = file.dir();
+    const QStringList names = folder.entryList({file.fileName() + QStringLiteral(".saving-*")},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch match = ours.match(name);
+        if (!match.hasMatch())
+            continue;
+        const qint64 pid = match.captured(1).toLongLong();
+        const bool gone = pid > INT_MAX || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
+        if (gone || pid == ::getpid())
+            QFile::remove(folder.filePath(name));
+    }
+}
+
+// Written beside the old file and renamed over it only when complete and on
+// disk, so that a kill or a power cut leaves the old document or the new one.
+// A writable file in a folder that is not cannot be replaced that way; writing
+// it in place beats not saving at all.
+QString writeReplacing(const QString &path, const QByteArray &bytes)
+{
+    QString target = path;
+    const QFileInfo existing(path);
+    if (existing.isSymLink() && existing.exists())
+        target = existing.canonicalFilePath(); // the link stays, its file is saved
+    struct stat old = {};
+    const bool hasOld = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+    if (hasOld && S_ISDIR(old.st_mode))
+        return qt_error_string(EISDIR);
+    if (hasOld && ::access(QFile::encodeName(target).constData(), W_OK) != 0)
+        return QStringLiteral("Existing file %1 is not writable").arg(target);
+
+    removeStrayTemporaries(target);
+    const QString temporary = temporaryName(target);
+    const QByteArray temporaryPath = QFile::encodeName(temporary);
+    // Private until it has the old file's permissions.
+    int fd = ::open(temporaryPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    hasOld ? 0600 : 0666);
+    const bool inPlace = fd < 0 && (errno == EACCES || errno == EPERM) && hasOld;
+    if (inPlace)
+        fd = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+
+    bool ok = (inPlace || !hasOld || ::fchmod(fd, old.st_mode & 07777) == 0) &&
+              writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && !inPlace &&
+        ::rename(temporaryPath.constData(), QFile::encodeName(target).constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (ok)
+        return {};
+    if (!inPlace)
+        ::unlink(temporaryPath.constData());
+    return qt_error_string(error);
 }
 
 QString asideName(const QString &path, int n)
@@ -177,18 +265,9 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
             return result;
         }
     }
-    const QByteArray bytes = serialize(doc);
-    // Written beside the old file and renamed over it only when complete; on
-    // any failure the destructor discards the temporary file. Unbuffered, so
-    // that each failing write carries the OS's reason.
-    QSaveFile file(path);
-    // A writable file in a folder that is not cannot be replaced atomically;
-    // writing it in place beats not saving at all.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !writeAll(file, bytes) ||
-        !file.commit()) {
+    result.reason = writeReplacing(path, serialize(doc));
+    if (!result.reason.isEmpty()) {
         result.ok = false;
-        result.reason = file.errorString();
         // Nothing may be lost: the old file goes back where it was.
         if (!result.keptAside.isEmpty() && QFile::rename(result.keptAside, path))
             result.keptAside.clear();

@@ -17,6 +17,8 @@
 #include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace configstore;
 
@@ -156,9 +158,11 @@ private:
     QString dir() const { return m_dir->path(); }
     QString path() const { return filePath(dir()); }
 
-    bool writeFile(const QByteArray &bytes) const
+    bool writeFile(const QByteArray &bytes) const { return writeFile(path(), bytes); }
+
+    static bool writeFile(const QString &path, const QByteArray &bytes)
     {
-        QFile file(path());
+        QFile file(path);
         return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                file.write(bytes) == bytes.size();
     }
@@ -806,6 +810,44 @@ private Q_SLOTS:
         QCOMPARE(describe(load(dir())), expected);
     }
 
+    // A save removes what earlier saves were killed leaving behind, and nothing
+    // a person or another running copy owns.
+    void strayTemporariesGoOthersStay()
+    {
+        const pid_t dead = ::fork();
+        if (dead == 0)
+            ::_exit(0);
+        QVERIFY(dead > 0 && ::waitpid(dead, nullptr, 0) == dead);
+        const auto name = [&](const QString &suffix) { return path() + '.' + suffix; };
+        const QStringList gone{name(QString("saving-%1").arg(dead)),
+                               name(QString("saving-%1").arg(::getpid()))};
+        const QStringList kept{name(QString("saving-%1").arg(::getppid())), name("backup"),
+                               name("saving-copy"), name("Ab12Cd"), path() + "-saving-1"};
+        for (const QString &file : gone + kept)
+            QVERIFY(writeFile(file, "<AlarmClockConfig/>"));
+        QVERIFY(saveSettings(dir(), "f", "t").ok);
+        for (const QString &file : gone)
+            QVERIFY2(!QFile::exists(file), qPrintable(file));
+        for (const QString &file : kept)
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+    }
+
+    // The replaced file keeps its permissions, and a link keeps pointing at it.
+    void replacedFileKeepsModeAndLink()
+    {
+        const QString real = dir() + "/real.xml";
+        QVERIFY(writeFile(real, "<AlarmClockConfig/>"));
+        QVERIFY(::chmod(QFile::encodeName(real).constData(), 0640) == 0);
+        QVERIFY(QFile::link(real, path()));
+        QVERIFY(saveSettings(dir(), "f", "t").ok);
+        QVERIFY(QFileInfo(path()).isSymLink());
+        QCOMPARE(describe(load(dir())), QStringList({"file:f", "time:t"}));
+        struct stat info = {};
+        QVERIFY(::stat(QFile::encodeName(real).constData(), &info) == 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0640));
+        QCOMPARE(QDir(dir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
     void notAPlainFile()
     {
         QVERIFY(::mkfifo(path().toLocal8Bit().constData(), 0600) == 0);
@@ -906,8 +948,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<Failure>("failure");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("path is a directory")
-            << Failure::PathIsDirectory << QString("Filename refers to a directory");
+        QTest::newRow("path is a directory") << Failure::PathIsDirectory << qt_error_string(EISDIR);
         QTest::newRow("folder is a file") << Failure::ParentIsFile << qt_error_string(ENOTDIR);
         QTest::newRow("folder missing") << Failure::MissingDirectory << qt_error_string(ENOENT);
         QTest::newRow("read-only folder") << Failure::ReadOnlyDirectory << qt_error_string(EACCES);

@@ -679,8 +679,7 @@ private Q_SLOTS:
         REQUIRE_SOUND();
         const QString file = writeTone("prepared.wav", 1000, 0.5);
         PulseSoundService sound;
-        sound.prepare(file);
-        QTest::qWait(300);
+        sound.prepare(file); // returns once connected
         QList<double> latencies;
         for (int round = 0; round < 5; ++round) {
             const qint64 callAt = m_recording.mark();
@@ -737,16 +736,16 @@ private Q_SLOTS:
         REQUIRE_SOUND();
         PulseSoundService sound;
         sound.startLoop(writeTone("role.wav", 600, 0.4));
-        QTest::qWait(500);
-        bool ok = false;
-        const QString inputs = runTool(QStringLiteral("pactl"), {"list", "sink-inputs"}, &ok);
-        sound.stop();
-        QVERIFY(ok);
         const QString pid = QString::number(QCoreApplication::applicationPid());
+        const QString ourInput = QLatin1String("application.process.id = \"") + pid;
+        QString inputs;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (inputs = runTool(QStringLiteral("pactl"), {"list", "sink-inputs"})).contains(ourInput),
+            10000);
+        sound.stop();
         const QStringList blocks = inputs.split(QStringLiteral("Sink Input #"));
-        const auto ours = std::find_if(blocks.cbegin(), blocks.cend(), [&](const QString &b) {
-            return b.contains(QLatin1String("application.process.id = \"") + pid);
-        });
+        const auto ours = std::find_if(blocks.cbegin(), blocks.cend(),
+                                       [&](const QString &b) { return b.contains(ourInput); });
         QVERIFY2(ours != blocks.cend(), qPrintable(inputs));
         QVERIFY(ours->contains(QLatin1String("media.role = \"alarm\"")));
         QVERIFY(ours->contains(QLatin1String("application.name = \"ROUSTABELL\"")));

@@ -1,5 +1,6 @@
 #include "support/soundrecorder.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QProcess>
 #include <QStandardPaths>
@@ -166,6 +167,42 @@ QList<SoundRecorder::Window> SoundRecorder::windows() const
             {endMs, rms > 0 ? 20 * std::log10(rms) : -120.0, crossings * 1000.0 / kWindowMs});
     }
     return result;
+}
+
+// Both waits judge how long a state has held by the windows recorded, not by
+// the clock: the recording lags behind what is played.
+std::optional<qint64> SoundRecorder::waitForSound(qint64 fromMs, qint64 forMs, int timeoutMs) const
+{
+    return waitFor(fromMs, forMs, timeoutMs, false);
+}
+
+std::optional<qint64> SoundRecorder::waitForSilence(qint64 fromMs, qint64 forMs,
+                                                    int timeoutMs) const
+{
+    return waitFor(fromMs, forMs, timeoutMs, true);
+}
+
+std::optional<qint64> SoundRecorder::waitFor(qint64 fromMs, qint64 forMs, int timeoutMs,
+                                             bool silence) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (true) {
+        std::optional<qint64> since;
+        for (const Window &window : windows()) {
+            if (window.endMs < fromMs)
+                continue;
+            const bool loud = window.rmsDb > kSilenceDb;
+            if (silence && loud)
+                since.reset();
+            else if (!since && loud != silence)
+                since = window.endMs;
+            if (since && window.endMs - *since >= forMs)
+                return since;
+        }
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QTest::qWait(kWindowMs);
+    }
 }
 
 std::optional<qint64> SoundRecorder::firstSoundAfter(qint64 fromMs) const

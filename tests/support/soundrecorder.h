@@ -63,6 +63,11 @@ public:
     // The end of the first window at or after fromMs from which on every
     // window up to toMs is silent.
     std::optional<qint64> silentFrom(qint64 fromMs, qint64 toMs) const;
+    // Wait for what is to be heard rather than for a fixed time, up to
+    // timeoutMs: sound after fromMs that has lasted forMs (its start is
+    // returned), or silence from a moment after fromMs that has held for forMs.
+    std::optional<qint64> waitForSound(qint64 fromMs, qint64 forMs, int timeoutMs = 10000) const;
+    std::optional<qint64> waitForSilence(qint64 fromMs, qint64 forMs, int timeoutMs = 10000) const;
     // Loudest window between the two times.
     double peakDb(qint64 fromMs, qint64 toMs) const;
     // Share of windows louder than the floor between the two times.
@@ -72,6 +77,7 @@ public:
 
 private:
     void capture();
+    std::optional<qint64> waitFor(qint64 fromMs, qint64 forMs, int timeoutMs, bool silence) const;
 
     QElapsedTimer m_clock;
     mutable QMutex m_mutex;
