@@ -2,6 +2,7 @@
 // terms window.
 #include "app/frmmain.h"
 #include "platform/systemservices.h"
+#include "platform/widgets/menuarrowstyle.h"
 #include "shell/frmabout.h"
 #include "shell/frmlicense.h"
 #include "support/fakes.h"
@@ -129,6 +130,24 @@ private:
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // The overflow arrows are drawn when asked for, right and down alike.
+    void menuOverflowArrowsDraw()
+    {
+        MenuArrowStyle style;
+        const QImage right = style.standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton)
+                                 .pixmap(16, 16)
+                                 .toImage();
+        const QImage down =
+            style.standardIcon(QStyle::SP_ToolBarVerticalExtensionButton).pixmap(16, 16).toImage();
+        QCOMPARE(right.size(), QSize(16, 16));
+        QVERIFY(qAlpha(right.pixel(6, 6)) > 128 && qAlpha(right.pixel(6, 10)) > 128);
+        QCOMPARE(qAlpha(right.pixel(6, 1)), 0);
+        for (int x = 0; x < 16; ++x) {
+            for (int y = 0; y < 16; ++y)
+                QVERIFY(std::abs(qAlpha(down.pixel(y, x)) - qAlpha(right.pixel(x, y))) < 16);
+        }
+    }
 
     void init() { m_fakes = std::make_unique<FakeServices>(m_dir.path()); }
 
