@@ -71,7 +71,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://roustabell.example.org/)
 # Linked libraries come from dpkg-shlibdeps, the sound module's included
-# (libpulse0, libsndfile1). Named here is what is only loaded at run time: the
+# (libpulse0). Named here is what is only loaded at run time: the
 # dialog font the layouts are measured in, and a PulseAudio-protocol sound
 # server to play on (PulseAudio itself, or PipeWire's). The xcb
 # platform plugin is part of libqt6gui6 on Debian 12; the window icons are

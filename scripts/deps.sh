@@ -7,7 +7,7 @@ set -euo pipefail
 build_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libxcb1-dev
-  libsndfile1-dev libpulse-dev libsndfile1 libpulse0
+  libpulse-dev libpulse0
   fonts-liberation2 fonts-dejavu-core
 )
 test_packages=(

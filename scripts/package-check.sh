@@ -158,7 +158,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 echo "Depends: $depends"
 echo "Recommends: $(field Recommends)"
-for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libpulse0 libsndfile1 \
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6dbus6 libpulse0 \
   fonts-liberation2; do
   grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package"
 done

@@ -14,7 +14,7 @@ bool soundLibrariesLoaded()
 {
     // RTLD_NOLOAD only finds what is already in the process.
     bool any = false;
-    for (const char *name : {"libpulse.so.0", "libsndfile.so.1"}) {
+    for (const char *name : {"libpulse.so.0"}) {
         void *handle = dlopen(name, RTLD_LAZY | RTLD_NOLOAD);
         if (handle != nullptr)
             dlclose(handle);

@@ -1,5 +1,6 @@
 #include "platform/sound/module/decoder.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
@@ -9,97 +10,17 @@
 #include <cstring>
 
 namespace sound {
-
-// What libsndfile reads: a header made here, then the file's sample data.
-struct SampleView
-{
-    QByteArray head;
-    QIODevice *device = nullptr;
-    qint64 dataFrom = 0;
-    qint64 dataSize = 0;
-    qint64 pos = 0;
-    // While libsndfile reads the header, the samples read as silence: it
-    // takes some sample data for chunks (a block starting "INFO" sent it
-    // round for ever), and what it needs to open a file is in the header.
-    bool masked = true;
-
-    qint64 size() const { return head.size() + dataSize; }
-};
-
 namespace {
 
-// libsndfile 1.2.0 walks for ever, without reading, some damaged chunks
-// besides the format and the samples (a LIST that claims more than the file
-// or than itself, a LIST holding a chunk of size zero): a file of a hundred
-// bytes would hold the alarm. So the chunks are walked here, and libsndfile
-// is shown a plain file of just the format chunk and the sample data, which
-// reads as silence until the file is open.
+// The chunks are walked here, in any order, with a bound on their number, so
+// that no damaged file can hold the alarm; the samples are converted here
+// too. WAV needs no codec: a general sound-file library would bring codec
+// libraries (FLAC, Vorbis, Opus, MP3) into memory that no WAV file uses, and
+// libsndfile 1.2.0 looped for ever on some damaged chunks.
 constexpr int kMaxChunks = 4096;
 constexpr qint64 kMaxFormatSize = 4096;
-
-SampleView *viewOf(void *user)
-{
-    return static_cast<SampleView *>(user);
-}
-
-sf_count_t length(void *user)
-{
-    return viewOf(user)->size();
-}
-
-sf_count_t seekTo(sf_count_t offset, int whence, void *user)
-{
-    SampleView *view = viewOf(user);
-    qint64 base = 0;
-    if (whence == SEEK_CUR)
-        base = view->pos;
-    else if (whence == SEEK_END)
-        base = view->size();
-    const qint64 target = base + offset;
-    if (target < 0 || target > view->size())
-        return -1;
-    view->pos = target;
-    return target;
-}
-
-sf_count_t readInto(void *out, sf_count_t count, void *user)
-{
-    SampleView *view = viewOf(user);
-    char *to = static_cast<char *>(out);
-    sf_count_t done = 0;
-    if (count > 0 && view->pos < view->head.size()) {
-        const qint64 part = std::min<qint64>(count, view->head.size() - view->pos);
-        std::memcpy(to, view->head.constData() + view->pos, size_t(part));
-        view->pos += part;
-        done = part;
-    }
-    const qint64 inData = view->pos - view->head.size();
-    const qint64 want = std::min<qint64>(count - done, view->dataSize - inData);
-    if (want > 0 && inData >= 0 && view->masked) {
-        std::memset(to + done, 0, size_t(want));
-        view->pos += want;
-        done += want;
-    } else if (want > 0 && inData >= 0 && view->device->seek(view->dataFrom + inData)) {
-        const qint64 got = view->device->read(to + done, want);
-        if (got > 0) {
-            view->pos += got;
-            done += got;
-        }
-    }
-    return done;
-}
-
-sf_count_t refuseWrite(const void *, sf_count_t, void *)
-{
-    return 0;
-}
-
-sf_count_t position(void *user)
-{
-    return viewOf(user)->pos;
-}
-
-SF_VIRTUAL_IO g_io{length, seekTo, readInto, refuseWrite, position};
+// Bytes converted at a time by read(); at least one frame, however padded.
+constexpr qint64 kBlockBytes = 64 * 1024;
 
 bool readHead(QIODevice &device, qint64 pos, char id[4], qint64 *size)
 {
@@ -111,15 +32,70 @@ bool readHead(QIODevice &device, qint64 pos, char id[4], qint64 *size)
     return true;
 }
 
-// Integer PCM, float, A-law and µ-law, plain or in WAVE_FORMAT_EXTENSIBLE;
-// the compressions beyond these are refused before a codec sees them.
-bool playableFormat(const QByteArray &fmt)
+float fromALaw(quint8 byte)
 {
-    const auto known = [](quint16 tag) { return tag == 1 || tag == 3 || tag == 6 || tag == 7; };
-    const quint16 tag = qFromLittleEndian<quint16>(fmt.constData());
-    if (tag == 0xFFFE)
-        return fmt.size() >= 40 && known(qFromLittleEndian<quint16>(fmt.constData() + 24));
-    return known(tag);
+    byte ^= 0x55;
+    int value = (byte & 0x0F) << 4;
+    const int segment = (byte & 0x70) >> 4;
+    value += segment == 0 ? 8 : 0x108;
+    if (segment > 1)
+        value <<= segment - 1;
+    return float((byte & 0x80) ? value : -value) / 32768.0f;
+}
+
+float fromMuLaw(quint8 byte)
+{
+    byte = ~byte;
+    int value = (((byte & 0x0F) << 3) + 0x84) << ((byte & 0x70) >> 4);
+    value -= 0x84;
+    return float((byte & 0x80) ? -value : value) / 32768.0f;
+}
+
+// Integer PCM, float, A-law and µ-law, plain or in WAVE_FORMAT_EXTENSIBLE;
+// other compressions are refused.
+QString parseFormat(const QByteArray &fmt, Decoder::Layout *layout)
+{
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(fmt.constData() + at); };
+    quint16 tag = u16(0);
+    if (tag == 0xFFFE) {
+        if (fmt.size() < 40)
+            return QStringLiteral("a damaged format chunk");
+        tag = u16(24);
+    }
+    layout->channels = u16(2);
+    layout->sampleRate = int(qFromLittleEndian<quint32>(fmt.constData() + 4));
+    layout->frameBytes = u16(12);
+    const int bits = u16(14);
+    layout->sampleBytes = (bits + 7) / 8;
+    using Encoding = Decoder::Encoding;
+    switch (tag) {
+    case 1:
+        layout->encoding = Encoding::Integer;
+        if (bits < 1 || bits > 32)
+            return QStringLiteral("%1-bit samples").arg(bits);
+        break;
+    case 3:
+        layout->encoding = Encoding::Float;
+        if (bits != 32 && bits != 64)
+            return QStringLiteral("%1-bit float samples").arg(bits);
+        break;
+    case 6:
+    case 7:
+        layout->encoding = tag == 6 ? Encoding::ALaw : Encoding::MuLaw;
+        layout->sampleBytes = 1;
+        break;
+    default:
+        return QStringLiteral("a compression that cannot be played");
+    }
+    if (layout->channels < 1 || layout->channels > Decoder::kMaxChannels)
+        return QStringLiteral("%1 channels").arg(layout->channels);
+    if (layout->sampleRate < 1 || layout->sampleRate > Decoder::kMaxRate)
+        return QStringLiteral("sample rate %1").arg(layout->sampleRate);
+    // A frame may be padded beyond its samples, never shorter than them.
+    const int least = layout->channels * layout->sampleBytes;
+    if (layout->frameBytes < least)
+        layout->frameBytes = least;
+    return {};
 }
 
 // The format chunk's body and where the sample data lies, or the reason not.
@@ -156,19 +132,9 @@ QString walk(QIODevice &device, QByteArray *fmt, qint64 *dataFrom, qint64 *dataS
     }
     if (fmt->isEmpty())
         return QStringLiteral("no format chunk");
-    if (!playableFormat(*fmt))
-        return QStringLiteral("a compression that cannot be played");
     if (*dataFrom < 0 || *dataSize <= 0)
         return QStringLiteral("no sample data");
     return {};
-}
-
-QByteArray chunkHead(const char *id, qint64 size)
-{
-    QByteArray head(id, 4);
-    char bytes[4];
-    qToLittleEndian<quint32>(quint32(size), bytes);
-    return head.append(bytes, 4);
 }
 
 void tell(QString *problem, const QString &why)
@@ -179,17 +145,9 @@ void tell(QString *problem, const QString &why)
 
 } // namespace
 
-Decoder::Decoder(std::unique_ptr<QIODevice> device)
-    : m_device(std::move(device)), m_view(std::make_unique<SampleView>())
-{
-    m_view->device = m_device.get();
-}
+Decoder::Decoder(std::unique_ptr<QIODevice> device) : m_device(std::move(device)) {}
 
-Decoder::~Decoder()
-{
-    if (m_file != nullptr)
-        sf_close(m_file);
-}
+Decoder::~Decoder() = default;
 
 std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, QString *problem)
 {
@@ -198,38 +156,21 @@ std::unique_ptr<Decoder> Decoder::open(std::unique_ptr<QIODevice> device, QStrin
         return nullptr;
     }
     std::unique_ptr<Decoder> decoder(new Decoder(std::move(device)));
-    SampleView &view = *decoder->m_view;
     QByteArray fmt;
-    const QString why = walk(*decoder->m_device, &fmt, &view.dataFrom, &view.dataSize);
+    qint64 dataSize = 0;
+    QString why = walk(*decoder->m_device, &fmt, &decoder->m_dataFrom, &dataSize);
+    if (why.isEmpty())
+        why = parseFormat(fmt, &decoder->m_layout);
+    if (why.isEmpty()) {
+        decoder->m_frames = dataSize / decoder->m_layout.frameBytes;
+        if (decoder->m_frames <= 0)
+            why = QStringLiteral("no sample data");
+    }
     if (!why.isEmpty()) {
         tell(problem, why);
         return nullptr;
     }
-    // The format keeps its pad byte, so that the data chunk starts even.
-    const qint64 fmtSize = fmt.size();
-    if (fmtSize & 1)
-        fmt.append('\0');
-    view.head = chunkHead("RIFF", 4 + 8 + fmt.size() + 8 + view.dataSize)
-                    .append("WAVE", 4)
-                    .append(chunkHead("fmt ", fmtSize))
-                    .append(fmt)
-                    .append(chunkHead("data", view.dataSize));
-    decoder->m_file = sf_open_virtual(&g_io, SFM_READ, &decoder->m_info, &view);
-    view.masked = false;
-    if (decoder->m_file == nullptr) {
-        tell(problem, QString::fromUtf8(sf_strerror(nullptr)));
-        return nullptr;
-    }
-    const SF_INFO &info = decoder->m_info;
-    if (info.channels < 1 || info.channels > kMaxChannels)
-        tell(problem, QStringLiteral("%1 channels").arg(info.channels));
-    else if (info.samplerate < 1 || info.samplerate > kMaxRate)
-        tell(problem, QStringLiteral("sample rate %1").arg(info.samplerate));
-    else if (info.frames <= 0 || !info.seekable)
-        tell(problem, QStringLiteral("no sample data"));
-    else
-        return decoder;
-    return nullptr;
+    return decoder;
 }
 
 std::unique_ptr<Decoder> Decoder::openFile(const QString &path, QString *problem)
@@ -253,13 +194,61 @@ std::unique_ptr<Decoder> Decoder::openFile(const QString &path, QString *problem
 
 qint64 Decoder::read(float *out, qint64 count)
 {
-    const sf_count_t got = sf_readf_float(m_file, out, count);
-    return got < 0 ? 0 : got;
+    const Layout &l = m_layout;
+    qint64 done = 0;
+    while (done < count && m_position < m_frames) {
+        const qint64 frames = std::min(
+            {count - done, m_frames - m_position, std::max<qint64>(1, kBlockBytes / l.frameBytes)});
+        m_block.resize(frames * l.frameBytes);
+        if (!m_device->seek(m_dataFrom + m_position * l.frameBytes))
+            break;
+        const qint64 got = m_device->read(m_block.data(), m_block.size()) / l.frameBytes;
+        for (qint64 f = 0; f < got; ++f) {
+            const auto *frame =
+                reinterpret_cast<const uchar *>(m_block.constData()) + f * l.frameBytes;
+            for (int c = 0; c < l.channels; ++c)
+                *out++ = sample(frame + c * l.sampleBytes);
+        }
+        m_position += got;
+        done += got;
+        if (got < frames)
+            break;
+    }
+    return done;
+}
+
+float Decoder::sample(const uchar *at) const
+{
+    switch (m_layout.encoding) {
+    case Encoding::Integer: {
+        if (m_layout.sampleBytes == 1)
+            return float(int(at[0]) - 128) / 128.0f;
+        // Left-justified in its bytes: the top byte carries the sign.
+        quint32 value = 0;
+        for (int b = 0; b < m_layout.sampleBytes; ++b)
+            value |= quint32(at[b]) << (8 * (4 - m_layout.sampleBytes + b));
+        return float(double(qint32(value)) / 2147483648.0);
+    }
+    case Encoding::Float: {
+        double value = m_layout.sampleBytes == 4 ? double(qFromLittleEndian<float>(at))
+                                                 : qFromLittleEndian<double>(at);
+        // What the sound server would play as noise, or not at all.
+        if (!(value == value))
+            value = 0;
+        return float(std::clamp(value, -1.0, 1.0));
+    }
+    case Encoding::ALaw:
+        return fromALaw(at[0]);
+    case Encoding::MuLaw:
+        return fromMuLaw(at[0]);
+    }
+    return 0;
 }
 
 bool Decoder::rewind()
 {
-    return sf_seek(m_file, 0, SEEK_SET) == 0;
+    m_position = 0;
+    return true;
 }
 
 } // namespace sound

@@ -4,26 +4,31 @@
 
 #include <memory>
 
-#include <sndfile.h>
-
 class QIODevice;
 
 namespace sound {
 
-struct SampleView;
-
-// A sound file read a block at a time through libsndfile, as interleaved
-// float frames, so that even a file of gigabytes costs only its block in
-// memory. libsndfile reads every WAV layout a person is likely to have
-// (integer PCM of 8 to 32 bits, float, WAVE_FORMAT_EXTENSIBLE, A-law, µ-law,
-// chunks in any order); what it cannot read is refused at open, and so is
-// any other file type or compression.
+// A WAV file read a block at a time as interleaved float frames, so that even
+// a file of gigabytes costs only its block in memory: integer PCM of 1 to 32
+// bits, 32- and 64-bit float, A-law and µ-law, plain or in
+// WAVE_FORMAT_EXTENSIBLE, the chunks in any order. Anything else (another
+// file type, another compression, a damaged header) is refused at open.
 class Decoder
 {
 public:
     // The most channels a file may have; more than any sound server mixes.
     static constexpr int kMaxChannels = 32;
     static constexpr int kMaxRate = 384000;
+
+    enum class Encoding { Integer, Float, ALaw, MuLaw };
+    struct Layout
+    {
+        Encoding encoding = Encoding::Integer;
+        int channels = 0;
+        int sampleRate = 0;
+        int sampleBytes = 0;
+        int frameBytes = 0;
+    };
 
     ~Decoder();
     Decoder(const Decoder &) = delete;
@@ -37,9 +42,9 @@ public:
     // could block for ever.
     static std::unique_ptr<Decoder> openFile(const QString &path, QString *problem = nullptr);
 
-    int channels() const { return m_info.channels; }
-    int sampleRate() const { return m_info.samplerate; }
-    qint64 frames() const { return m_info.frames; }
+    int channels() const { return m_layout.channels; }
+    int sampleRate() const { return m_layout.sampleRate; }
+    qint64 frames() const { return m_frames; }
     qint64 durationMs() const { return frames() * 1000 / sampleRate(); }
 
     // Up to count frames into out (count * channels() floats); the number
@@ -50,11 +55,14 @@ public:
 
 private:
     explicit Decoder(std::unique_ptr<QIODevice> device);
+    float sample(const uchar *at) const;
 
     std::unique_ptr<QIODevice> m_device;
-    std::unique_ptr<SampleView> m_view;
-    SF_INFO m_info{};
-    SNDFILE *m_file = nullptr;
+    Layout m_layout;
+    qint64 m_dataFrom = 0;
+    qint64 m_frames = 0;
+    qint64 m_position = 0;
+    QByteArray m_block;
 };
 
 } // namespace sound

@@ -15,7 +15,7 @@
 class QEventLoop;
 
 // The sound service on the sound server's own client library, with files
-// read by libsndfile a block at a time.
+// read a block at a time (sound::Decoder).
 //
 // It is never silent when asked to sound: a file that cannot be read is
 // replaced by the built-in ring for a loop and the built-in buzz for a single
