@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -157,17 +156,21 @@ QString temporaryName(const QString &path)
 void removeStrayTemporaries(const QString &path)
 {
     const QFileInfo file(path);
-    const QRegularExpression ours(
-        QRegularExpression::anchoredPattern(QRegularExpression::escape(file.fileName()) +
-                                            QStringLiteral(R"(\.saving-([1-9][0-9]{0,9}))")));
+    const QString prefix = file.fileName() + QStringLiteral(".saving-");
     const QDir folder = file.dir();
-    const QStringList names = folder.entryList({file.fileName() + QStringLiteral(".saving-*")},
-                                               QDir::Files | QDir::Hidden | QDir::System);
+    // Matched by hand: a name filter or a regular expression would bring the
+    // pattern engine into memory for every Set.
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
-        const QRegularExpressionMatch match = ours.match(name);
-        if (!match.hasMatch())
+        if (!name.startsWith(prefix))
             continue;
-        const qint64 pid = match.captured(1).toLongLong();
+        const QStringView digits = QStringView(name).mid(prefix.size());
+        bool number = !digits.isEmpty() && digits.size() <= 10 && digits.front() != u'0';
+        for (const QChar c : digits)
+            number = number && c >= u'0' && c <= u'9';
+        if (!number)
+            continue;
+        const qint64 pid = digits.toLongLong();
         const bool gone = pid > INT_MAX || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
         if (gone || pid == ::getpid())
             QFile::remove(folder.filePath(name));
