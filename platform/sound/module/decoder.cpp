@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace sound {
@@ -233,7 +234,7 @@ float Decoder::sample(const uchar *at) const
         double value = m_layout.sampleBytes == 4 ? double(qFromLittleEndian<float>(at))
                                                  : qFromLittleEndian<double>(at);
         // What the sound server would play as noise, or not at all.
-        if (!(value == value))
+        if (std::isnan(value))
             value = 0;
         return float(std::clamp(value, -1.0, 1.0));
     }
