@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the test suites N times in a row on a private desktop and sound
+# server, keeping each run's full output, and prints the failures and the
+# spread of every timing the suites report. With --parallel-build, a clean
+# rebuild of the whole tree at -j2 goes round and round beside the runs, so
+# that the timing bounds are shown to hold on a busy machine.
+#   scripts/repeat-suites.sh [N] [--parallel-build] [--logs DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=20 parallel=0 logs=
+while [ $# -gt 0 ]; do
+  case $1 in
+  --parallel-build) parallel=1 ;;
+  --logs) logs=$2; shift ;;
+  [0-9]*) runs=$1 ;;
+  *) echo "usage: $0 [N] [--parallel-build] [--logs DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+build=${ROUSTABELL_BUILD_DIR:-build}
+logs=${logs:-$(mktemp -d /tmp/roustabell-runs.XXXXXX)}
+mkdir -p "$logs"
+bash scripts/deps.sh test
+bash scripts/build.sh
+
+side=
+cleanup() {
+  [ -n "$side" ] && kill -- -"$side" 2>/dev/null || true
+  [ -n "${pb:-}" ] && rm -rf "$pb"
+  bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
+  bash scripts/desktop.sh stop >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+eval "$(bash scripts/desktop.sh start)"
+eval "$(bash scripts/sound-server.sh start)"
+export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
+
+if [ "$parallel" = 1 ]; then
+  pb=$(mktemp -d /tmp/roustabell-pb.XXXXXX)
+  # Its own process group, so that cleanup stops the compilers too.
+  set -m
+  (while :; do
+    rm -rf "$pb"/b
+    cmake -S . -B "$pb"/b -G Ninja >/dev/null && ninja -C "$pb"/b -j2 >/dev/null || true
+  done) &
+  side=$!
+  set +m
+fi
+
+failed=0
+for i in $(seq "$runs"); do
+  start=$SECONDS
+  if ctest --test-dir "$build" --timeout 600 -V >"$logs/run-$i.log" 2>&1; then
+    result=passed
+  else
+    result=FAILED failed=$((failed + 1))
+  fi
+  echo "run $i: $result in $((SECONDS - start)) s, load $(cut -d' ' -f1-3 /proc/loadavg)"
+done
+echo "$runs runs, $failed failed; logs in $logs"
+python3 scripts/suite-spread.py "$logs"
+[ "$failed" = 0 ]
