@@ -23,14 +23,16 @@ mkdir -p "$logs"
 bash scripts/deps.sh test
 bash scripts/build.sh
 
-side=
+side= suites=
 cleanup() {
+  [ -n "$suites" ] && kill "$suites" 2>/dev/null || true
   [ -n "$side" ] && kill -- -"$side" 2>/dev/null || true
   [ -n "${pb:-}" ] && rm -rf "$pb"
   bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
   bash scripts/desktop.sh stop >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 eval "$(bash scripts/desktop.sh start)"
 eval "$(bash scripts/sound-server.sh start)"
 export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
@@ -50,7 +52,10 @@ fi
 failed=0
 for i in $(seq "$runs"); do
   start=$SECONDS
-  if ctest --test-dir "$build" --timeout 600 -V >"$logs/run-$i.log" 2>&1; then
+  # In the background, so that a stop request ends the run at once.
+  ctest --test-dir "$build" --timeout 600 -V >"$logs/run-$i.log" 2>&1 &
+  suites=$!
+  if wait "$suites"; then
     result=passed
   else
     result=FAILED failed=$((failed + 1))

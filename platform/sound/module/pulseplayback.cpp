@@ -4,11 +4,12 @@
 
 namespace {
 
-// What the server holds ahead of the speaker. 50 ms left gaps in a loop
-// (one run in twenty) while a parallel build held both cores; Stop
+// What the server holds ahead of the speaker. A busy machine can hold back
+// the refill, or the sound server itself, for longer than 200 ms: a loop
+// played then had gaps (one run in ten beside a parallel build). Stop
 // disconnects the stream and a start fills the buffer at once, so neither
 // waits for it.
-constexpr pa_usec_t kTargetLatencyUs = 200 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kTargetLatencyUs = 500 * PA_USEC_PER_MSEC;
 
 } // namespace
 
