@@ -583,7 +583,7 @@ private:
         if (mount) {
             writeOldFile();
             TmpfsMount *mounted = mount.get();
-            // QSaveFile tells this case by its own words, not by EROFS.
+            // The store tells this case by its own words, not by EROFS.
             const QString reason =
                 "Existing file " + configstore::filePath(dir) + " is not writable";
             if (mounted->setReadOnly(true) && !canCreateIn(dir))

@@ -41,7 +41,9 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
             state->ran = true;
             state->title = modal->windowTitle();
             modal->activateWindow();
-            (void)QTest::qWaitForWindowActive(modal, 2000);
+            // Keys go to the active window: on a loaded machine, with the
+            // sanitizers, activation took more than 2 s and the key missed.
+            (void)QTest::qWaitForWindowActive(modal, timeoutMs);
             step(modal);
             // A step that leaves the window open must not hang the test. Tied
             // to the window: a later dialog may be built at the same address.
