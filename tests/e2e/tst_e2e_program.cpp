@@ -176,6 +176,7 @@ private Q_SLOTS:
         const qint64 heard = *m_recorder.firstSoundAfter(armedAt);
         qInfo("program heard %lld ms after its moment",
               static_cast<long long>(heard - momentOnRecorder));
+        // 35 runs beside a -j2 rebuild (docs/reliability.md): 1012 to 1079 ms.
         QVERIFY2(heard > momentOnRecorder && heard - momentOnRecorder <= 2200,
                  qPrintable(QString::number(heard - momentOnRecorder)));
         QVERIFY(m_recorder.waitForSound(heard, 500));
@@ -196,6 +197,7 @@ private Q_SLOTS:
         QVERIFY(silent);
         qInfo("program silent %lld ms after the answer",
               static_cast<long long>(*silent - answeredAt));
+        // 35 runs beside a -j2 rebuild (docs/reliability.md): 134 to 229 ms.
         QVERIFY2(*silent - answeredAt <= 400, qPrintable(QString::number(*silent - answeredAt)));
     }
 };
