@@ -23,19 +23,18 @@ mkdir -p "$logs"
 bash scripts/deps.sh test
 bash scripts/build.sh
 
-side= suites=
+# shellcheck source=scripts/suite-services.sh
+. scripts/suite-services.sh
+side='' suites=''
 cleanup() {
   [ -n "$suites" ] && kill "$suites" 2>/dev/null || true
   [ -n "$side" ] && kill -- -"$side" 2>/dev/null || true
   [ -n "${pb:-}" ] && rm -rf "$pb"
-  bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
-  bash scripts/desktop.sh stop >/dev/null 2>&1 || true
+  stop_suite_services
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-eval "$(bash scripts/desktop.sh start)"
-eval "$(bash scripts/sound-server.sh start)"
-export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
+start_suite_services
 
 if [ "$parallel" = 1 ]; then
   pb=$(mktemp -d /tmp/roustabell-pb.XXXXXX)

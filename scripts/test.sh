@@ -10,15 +10,10 @@ bash scripts/build.sh
 build=${ROUSTABELL_BUILD_DIR:-build}
 fuzz_seconds=${ROUSTABELL_FUZZ_SECONDS:-60}
 
-cleanup() {
-  bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
-  bash scripts/desktop.sh stop >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-eval "$(bash scripts/desktop.sh start)"
-eval "$(bash scripts/sound-server.sh start)"
-# With a sound server running, a sound test that cannot reach it is a failure.
-export ROUSTABELL_REQUIRE_SOUND=1 ROUSTABELL_REQUIRE_DESKTOP=1 ROUSTABELL_REQUIRE_DBUS=1
+# shellcheck source=scripts/suite-services.sh
+. scripts/suite-services.sh
+trap stop_suite_services EXIT
+start_suite_services
 
 stage() { echo "== $* ($SECONDS s)"; }
 stage "tests"
