@@ -500,7 +500,7 @@ private Q_SLOTS:
         main.cmdAlarmTest_Click();
         frmAwareTest test(main.awareness(), &main);
         test.show();
-        QVERIFY(QTest::qWaitForWindowActive(&test));
+        QVERIFY(waitForFocus(&test));
         test.txtAnswer->setText(typed);
         m_fakes->sound.calls.clear();
         test.cmdStopAlarm_Click();
@@ -558,7 +558,7 @@ private Q_SLOTS:
         main.Questions.append(pair("q", "a"));
         frmAwareTest test(main.awareness(), &main);
         test.show();
-        QVERIFY(QTest::qWaitForWindowActive(&test));
+        QVERIFY(waitForFocus(&test));
         QTest::keyClick(test.txtAnswer, Qt::Key_Escape);
         QVERIFY(test.isVisible());
         test.txtAnswer->setText("a");

@@ -238,7 +238,7 @@ private Q_SLOTS:
         frmMain &main = open();
         frmQueryMinimize question(main.services(), main, &main);
         question.show();
-        QVERIFY(QTest::qWaitForWindowActive(&question));
+        QVERIFY(waitForFocus(&question));
         QTest::keyClick(&question, Qt::Key_Escape);
         QVERIFY(question.isVisible());
         QVERIFY(!question.close());

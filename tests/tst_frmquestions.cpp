@@ -140,7 +140,7 @@ private:
         makeMain(pairs);
         m_editor = std::make_unique<frmQuestions>(m_main->awareness(), m_main.get());
         m_editor->show();
-        return QTest::qWaitForWindowActive(m_editor.get());
+        return waitForFocus(m_editor.get());
     }
 
     frmQuestions &editor() { return *m_editor; }
@@ -832,7 +832,7 @@ private Q_SLOTS:
         other.show();
         const auto activate = [](QWidget &window) {
             window.activateWindow();
-            return QTest::qWaitForWindowActive(&window);
+            return waitForFocus(&window);
         };
         QVERIFY(activate(other));
         // Going to another window leaves the box as it was: no placeholder.

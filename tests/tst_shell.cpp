@@ -46,7 +46,7 @@ bool showAndActivate(QWidget &window)
 {
     window.show();
     window.activateWindow();
-    return QTest::qWaitForWindowActive(&window);
+    return waitForFocus(&window);
 }
 
 // Keys take a person's road: through the window system to the active window,

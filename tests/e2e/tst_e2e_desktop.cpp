@@ -152,7 +152,7 @@ private Q_SLOTS:
         else
             dialog = std::make_unique<frmQueryMinimize>(*m_services, *m_main, m_main.get());
         dialog->show();
-        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QVERIFY(waitForFocus(dialog.get()));
         QString actions;
         QTRY_VERIFY((actions = windowProperty(dialog.get(), "_NET_WM_ALLOWED_ACTIONS"))
                         .contains("_NET_WM_ACTION_MOVE"));

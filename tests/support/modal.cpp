@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
@@ -41,9 +43,7 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
             state->ran = true;
             state->title = modal->windowTitle();
             modal->activateWindow();
-            // Keys go to the active window: on a loaded machine, with the
-            // sanitizers, activation took more than 2 s and the key missed.
-            (void)QTest::qWaitForWindowActive(modal, timeoutMs);
+            (void)waitForFocus(modal, timeoutMs);
             step(modal);
             // A step that leaves the window open must not hang the test. Tied
             // to the window: a later dialog may be built at the same address.
@@ -63,6 +63,17 @@ void ModalDriver::onNextModal(Step step, int timeoutMs)
         }
     });
     timer->start();
+}
+
+bool waitForFocus(QWidget *window, int timeoutMs)
+{
+    const QPointer<QWidget> guard(window);
+    return QTest::qWaitFor(
+        [&] {
+            return guard && guard->windowHandle() &&
+                   QGuiApplication::focusWindow() == guard->windowHandle();
+        },
+        timeoutMs);
 }
 
 void closeAllWindows()

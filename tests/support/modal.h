@@ -25,9 +25,18 @@ public:
 #endif
     void onNextModal(Step step, int timeoutMs = kDefaultTimeoutMs);
 
-    bool ran() const { return m_state->ran; }
-    bool timedOut() const { return m_state->timedOut; }
-    QString title() const { return m_state->title; }
+    bool ran() const
+    {
+        return m_state->ran;
+    }
+    bool timedOut() const
+    {
+        return m_state->timedOut;
+    }
+    QString title() const
+    {
+        return m_state->title;
+    }
 
 private:
     struct State
@@ -42,3 +51,8 @@ private:
 
 // Closes every visible top-level window, so that the next test starts clean.
 void closeAllWindows();
+
+// Waits until keys typed now reach this window. QTest::qWaitForWindowActive
+// does not: Qt counts a dialog active while its parent still holds the focus,
+// and a key sent then is dropped by the blocked parent.
+bool waitForFocus(QWidget *window, int timeoutMs = 5000);
