@@ -107,7 +107,24 @@ private Q_SLOTS:
     {
         frmMain &main = open();
         QCOMPARE(main.windowTitle(), QString("Quillon's Clamorific Alarm Clock Thingy"));
-        QVERIFY(!main.windowIcon().isNull());
+        // A red clock with a white dial on a clear ground: pixels in another
+        // order or row length would not read so.
+        const QImage icon = main.windowIcon()
+                                .pixmap(QSize(32, 32))
+                                .toImage()
+                                .convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(icon.size(), QSize(32, 32));
+        QCOMPARE(qAlpha(icon.pixel(0, 0)), 0);
+        int red = 0, white = 0;
+        for (int y = 0; y < 32; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const QRgb p = icon.pixel(x, y);
+                red += qAlpha(p) == 255 && qRed(p) > 150 && qGreen(p) < 90 && qBlue(p) < 90;
+                white += qAlpha(p) == 255 && qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
+            }
+        }
+        QVERIFY2(red > 60 && white > 30,
+                 qPrintable(QString("%1 red, %2 white").arg(red).arg(white)));
         QCOMPARE(main.centralWidget()->size(), QSize(466, 253));
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));

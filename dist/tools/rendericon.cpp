@@ -1,16 +1,26 @@
-// Renders an SVG icon to square PNGs, for the hicolor theme and the window
-// icons, at build time, so that no rendered image has to be kept in the
-// repository.
-//   rendericon <input.svg> <output-root> <name> <size>...
-// writes <output-root>/<size>x<size>/apps/<name>.png for every size.
+// Renders an SVG icon to square images at build time, so that no rendered
+// image has to be kept in the repository.
+//   rendericon [--raw] <input.svg> <output-root> <name> <size>...
+// writes <output-root>/<size>x<size>/apps/<name>.png for every size, for the
+// hicolor theme; with --raw, <name>.argb32 instead: the premultiplied pixels
+// as QImage holds them, which the program shows without an image decoder.
 
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QSaveFile>
 #include <QSvgRenderer>
 
 #include <cstdio>
+
+static bool writeRaw(const QImage &image, const QString &name)
+{
+    QSaveFile file(name);
+    const auto bytes = reinterpret_cast<const char *>(image.constBits());
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(bytes, image.sizeInBytes()) == image.sizeInBytes() && file.commit();
+}
 
 int main(int argc, char *argv[])
 {
@@ -18,9 +28,13 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
+    QStringList arguments = QCoreApplication::arguments();
+    const bool raw = arguments.size() > 1 && arguments.at(1) == QStringLiteral("--raw");
+    if (raw)
+        arguments.removeAt(1);
     if (arguments.size() < 5) {
-        std::fprintf(stderr, "usage: rendericon <input.svg> <output-root> <name> <size>...\n");
+        std::fprintf(stderr,
+                     "usage: rendericon [--raw] <input.svg> <output-root> <name> <size>...\n");
         return 2;
     }
 
@@ -48,8 +62,9 @@ int main(int argc, char *argv[])
         painter.end();
 
         const QString folder = QStringLiteral("%1/%2x%2/apps").arg(arguments.at(2)).arg(size);
-        const QString file = folder + QLatin1Char('/') + arguments.at(3) + QStringLiteral(".png");
-        if (!QDir().mkpath(folder) || !image.save(file, "PNG")) {
+        const QString file = folder + QLatin1Char('/') + arguments.at(3) +
+                             (raw ? QStringLiteral(".argb32") : QStringLiteral(".png"));
+        if (!QDir().mkpath(folder) || !(raw ? writeRaw(image, file) : image.save(file, "PNG"))) {
             std::fprintf(stderr, "rendericon: cannot write %s\n", qPrintable(file));
             return 1;
         }

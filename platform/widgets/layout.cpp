@@ -2,12 +2,12 @@
 
 #include <QDirIterator>
 #include <QImage>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QResource>
 
 #include <limits>
 
@@ -62,15 +62,20 @@ QIcon drawnIcon(const QString &name)
     QIcon icon;
     QDirIterator sizes(QStringLiteral(":/icons"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (sizes.hasNext()) {
-        const QString file =
-            sizes.next() + QStringLiteral("/apps/") + name + QStringLiteral(".png");
-        // The format named: QIcon::addFile would ask every image plugin
-        // (SVG, JPEG, GIF, ICO and their libraries) to guess it, at start-up.
-        QImageReader reader(file, "png");
-        reader.setAutoDetectImageFormat(false);
-        QImage image;
-        if (reader.read(&image))
-            icon.addPixmap(QPixmap::fromImage(std::move(image)));
+        // Square, premultiplied ARGB32 pixels in a folder named for their
+        // side, stored uncompressed: shown straight from the executable's
+        // pages, with no image decoder loaded.
+        const QString folder = sizes.next();
+        const int side = sizes.fileName().section(QLatin1Char('x'), 0, 0).toInt();
+        const QResource pixels(folder + QStringLiteral("/apps/") + name +
+                               QStringLiteral(".argb32"));
+        if (side <= 0 || !pixels.isValid() ||
+            pixels.compressionAlgorithm() != QResource::NoCompression ||
+            pixels.size() != qint64(side) * side * 4)
+            continue;
+        const QImage image(pixels.data(), side, side, side * 4,
+                           QImage::Format_ARGB32_Premultiplied);
+        icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
 }
