@@ -34,10 +34,15 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
+// Without the numbered folders of /proc, which come and go with every
+// process on the machine.
 QStringList entries(const QString &directory)
 {
-    return QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                     QDir::NoDotAndDotDot);
+    QStringList names = QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                  QDir::NoDotAndDotDot);
+    if (directory == QLatin1String("/proc"))
+        names.removeIf([](const QString &name) { return name.toUInt() != 0; });
+    return names;
 }
 
 } // namespace
