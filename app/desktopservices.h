@@ -3,8 +3,8 @@
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
 #include "platform/linux/solidwakescheduler.h"
-#include "platform/sound/lazysoundservice.h"
 #include "platform/systemservices.h"
+#include "sound/lazysoundservice.h"
 
 #include <functional>
 

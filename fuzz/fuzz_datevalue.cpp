@@ -6,7 +6,7 @@
 //   0x80 and up the rest makes a value (with bit 0x40 a raw double, else a day
 //               and a second of years 100-9999), under the locale that the
 //               low six bits pick the same way, to format and parse back.
-#include "platform/date/datevalue.h"
+#include "datetime/datevalue.h"
 
 #include <QDate>
 #include <QLocale>

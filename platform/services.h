@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/date/datevalue.h"
+#include "datetime/datevalue.h"
 #include "platform/programinfo.h"
 
 #include <QByteArray>
@@ -84,8 +84,9 @@ public:
     virtual bool fileExists(const QString &path) = 0;
 };
 
-// Registry-style value lookup, shaped like the Windows calls so that the
-// byte rules above it stay the same on every platform.
+// A key and value lookup with handles, value types and status codes, so that
+// the About window's byte rules (string or number, size, terminator) are
+// written once, whatever answers the lookup.
 class RegistryLookup
 {
 public:

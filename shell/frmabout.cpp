@@ -15,7 +15,7 @@
 
 namespace {
 
-// READ_CONTROL plus all six key rights, as the lookup has always asked.
+// READ_CONTROL plus all six key rights: the access the About window asks for.
 constexpr std::uint32_t kKeyAllAccess = 0x2003Fu;
 constexpr int kValueBufferSize = 1024;
 
@@ -194,7 +194,7 @@ bool frmAbout::GetKeyValue(std::uint32_t &KeyRoot, QString &KeyName, QString &Su
         data.chop(1);
 
     if (type == RegistryLookup::kTypeString) {
-        // The platform's 8-bit encoding, the one its registry stores names in.
+        // Names are stored in the platform's 8-bit encoding.
         KeyVal = QString::fromLocal8Bit(data);
     } else if (type == RegistryLookup::kTypeDword) {
         // Little-endian bytes, most significant first as hex digits would read.

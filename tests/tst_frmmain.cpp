@@ -224,7 +224,7 @@ private Q_SLOTS:
 
     void captionsFitTheirControls()
     {
-        // Linux fonts are wider than the ones the layout was drawn for.
+        // Fonts here may be wider than the twips of the layout assume.
         frmMain &main = open();
         for (QPushButton *button : {main.cmdBrowse, main.cmdSet, main.cmdAwakeTestQuestions,
                                     main.cmdAlarmTest, main.cmdAlarmStop}) {

@@ -1,6 +1,6 @@
 // The sound module is loaded on the first request for sound, never at start,
 // and a missing module is reported once instead of failing silently later.
-#include "platform/sound/lazysoundservice.h"
+#include "sound/lazysoundservice.h"
 
 #include <QFile>
 #include <QTemporaryDir>

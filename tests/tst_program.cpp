@@ -5,8 +5,8 @@
 #include "awareness/frmawaretest.h"
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
-#include "platform/sound/lazysoundservice.h"
 #include "shell/frmqueryminimize.h"
+#include "sound/lazysoundservice.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 

@@ -944,7 +944,7 @@ void tst_SleepLock::noPowerManagerIsSilent()
 namespace {
 
 // Writes one byte down a pipe when the wake-up is withdrawn before the end.
-class PipeWakeScheduler : public NoWakeScheduler
+class PipeWakeScheduler : public FakeWakeScheduler
 {
 public:
     explicit PipeWakeScheduler(int fd) : m_fd(fd) {}

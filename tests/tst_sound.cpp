@@ -1,8 +1,8 @@
 // The real sound service against a real sound server: what it plays is
 // recorded from the monitor of the test server's null sink and judged from
 // the samples.
-#include "platform/sound/module/decoder.h"
-#include "platform/sound/module/pulsesoundservice.h"
+#include "sound/engine/decoder.h"
+#include "sound/engine/pulsesoundservice.h"
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 

@@ -1,8 +1,8 @@
 // The sound module's file reader on WAV files of every layout, made here:
 // what it decodes is judged by the samples (pitch, level, length), and what
 // it cannot play is refused rather than played as noise.
-#include "platform/sound/module/decoder.h"
-#include "platform/sound/module/pulsesoundservice.h"
+#include "sound/engine/decoder.h"
+#include "sound/engine/pulsesoundservice.h"
 #include "support/wavfile.h"
 
 #include <QBuffer>
@@ -271,7 +271,7 @@ private Q_SLOTS:
         QVERIFY(decoder);
         const Decoded once = readAll(*decoder);
         QCOMPARE(decoder->read(nullptr, 0), qint64(0));
-        QVERIFY(decoder->rewind());
+        decoder->rewind();
         const Decoded again = readAll(*decoder);
         QCOMPARE(again.frames, once.frames);
         QCOMPARE(again.first, once.first);

@@ -40,23 +40,5 @@ private:
     WakeScheduler &m_wake;
 };
 
-// For tests and machines without a login manager.
-class NoSleepInhibitor : public SleepInhibitor
-{
-public:
-    void hold(const QString &) override {}
-    void release() override {}
-    void setResumeHandler(std::function<void()>) override {}
-};
-
-// For tests and desktops without scheduled wake-ups.
-class NoWakeScheduler : public WakeScheduler
-{
-public:
-    void schedule(const QDateTime &) override {}
-    void cancel() override {}
-    void cancelBeforeExit() override {}
-};
-
 // Folder of the running executable, without a trailing separator.
 QString programDirectory();

@@ -20,13 +20,14 @@ inline QRect twipsRect(int left, int top, int width, int height)
     return QRect(twips(left), twips(top), twips(width), twips(height));
 }
 
-// The small sans-serif dialog face the layouts were designed for, at 8.25 pt.
+// The windows' small sans-serif dialog face, at 8.25 pt; the twips assume it.
 QFont defaultDialogFont();
 // A named face (Arial and friends) at a size, with a metric-compatible fallback.
 QFont arialFont(qreal pointSize, bool bold = false);
 
-// A window icon from the images drawn at build time, every size of them
-// (":/icons/<n>x<n>/apps/<name>.png").
+// A window icon from the images drawn at build time, every size of them, as
+// raw premultiplied pixels (":/icons/<n>x<n>/apps/<name>.argb32"), so that no
+// image decoder is loaded to show them.
 QIcon drawnIcon(const QString &name);
 
 // A button that takes Enter while it holds the focus, and only then: the one

@@ -4,9 +4,9 @@
 #include "awareness/frmawaretest.h"
 #include "awareness/frmquestions.h"
 #include "platform/linux/linuxservices.h"
-#include "platform/sound/module/pulsesoundservice.h"
 #include "platform/systemservices.h"
 #include "shell/frmqueryminimize.h"
+#include "sound/lazysoundservice.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 #include "support/programfolder.h"
@@ -57,15 +57,15 @@ private:
     ProgramFolder m_dir;
     QString m_alarm;
     SystemClock m_clock;
-    std::unique_ptr<PulseSoundService> m_sound;
+    std::unique_ptr<LazySoundService> m_sound;
     QtMessageBoxService m_messages;
     QtFileDialogService m_fileDialog;
     DesktopLauncher m_launcher;
     LinuxRegistryLookup m_registry;
     FixedStartRandom m_random;
     FakeControl m_control;
-    NoSleepInhibitor m_inhibitor;
-    NoWakeScheduler m_wake;
+    FakeInhibitor m_inhibitor;
+    FakeWakeScheduler m_wake;
     std::unique_ptr<Services> m_services;
     std::unique_ptr<frmMain> m_main;
     SoundRecorder m_recorder;
@@ -110,7 +110,9 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(m_dir.filePath("AlarmClockConfig.xml"));
-        m_sound = std::make_unique<PulseSoundService>();
+        m_sound =
+            std::make_unique<LazySoundService>(QStringLiteral(ROUSTABELL_SOUND_MODULE),
+                                               [](const QString &why) { QFAIL(qPrintable(why)); });
         m_services = std::make_unique<Services>(
             Services{m_clock, *m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
                      m_control, m_inhibitor, m_wake, m_dir.path(), m_dir.path()});

@@ -1,5 +1,5 @@
 // Entry points of the sound module that LazySoundService loads.
-#include "platform/sound/module/pulsesoundservice.h"
+#include "sound/engine/pulsesoundservice.h"
 
 extern "C" {
 

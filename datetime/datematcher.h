@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/date/datevalue.h"
+#include "datetime/datevalue.h"
 
 #include <QLocale>
 #include <QString>

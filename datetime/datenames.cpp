@@ -1,4 +1,4 @@
-#include "platform/date/datenames.h"
+#include "datetime/datenames.h"
 
 #include <QChar>
 

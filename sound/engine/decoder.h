@@ -51,7 +51,7 @@ public:
     // read, 0 at the end or on a read error.
     qint64 read(float *out, qint64 count);
     // Back to the first frame.
-    bool rewind();
+    void rewind();
 
 private:
     explicit Decoder(std::unique_ptr<QIODevice> device);

@@ -18,7 +18,6 @@ qint64 dayNumber(const QDate &date);
 
 DateValue fromDateAndTime(const QDate &date, const QTime &time);
 DateValue fromDateTime(const QDateTime &dateTime);
-DateValue fromTime(const QTime &time);
 
 // Inverse of fromDateAndTime, to the nearest second.
 QDateTime toDateTime(DateValue value);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/sound/module/decoder.h"
+#include "sound/engine/decoder.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "platform/sound/module/decoder.h"
+#include "sound/engine/decoder.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -15,9 +15,9 @@ namespace {
 
 // The chunks are walked here, in any order, with a bound on their number, so
 // that no damaged file can hold the alarm; the samples are converted here
-// too. WAV needs no codec: a general sound-file library would bring codec
-// libraries (FLAC, Vorbis, Opus, MP3) into memory that no WAV file uses, and
-// libsndfile 1.2.0 looped for ever on some damaged chunks.
+// too. libsndfile 1.2.0 looped for ever on four damaged files the fuzzer
+// found, and WAV needs no codec: its samples are integers, floats or A-law
+// and mu-law bytes.
 constexpr int kMaxChunks = 4096;
 constexpr qint64 kMaxFormatSize = 4096;
 // Bytes converted at a time by read(); at least one frame, however padded.
@@ -246,10 +246,9 @@ float Decoder::sample(const uchar *at) const
     return 0;
 }
 
-bool Decoder::rewind()
+void Decoder::rewind()
 {
     m_position = 0;
-    return true;
 }
 
 } // namespace sound

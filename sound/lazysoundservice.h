@@ -8,9 +8,9 @@
 #include <functional>
 
 // The sound service, loaded from its module on the first request that needs
-// it. The sound server's client library and the sound file reader, with the
-// codecs it brings, weigh a few megabytes; a clock that waits all day with no
-// alarm set should not carry them.
+// it. The sound server's client library (which links libsndfile and its
+// codecs) and the WAV decoder weigh a few megabytes; a clock that waits all
+// day with no alarm set should not carry them.
 class LazySoundService : public SoundService
 {
 public:

@@ -1,6 +1,6 @@
-#include "platform/sound/module/pulsesoundservice.h"
+#include "sound/engine/pulsesoundservice.h"
 
-#include "platform/sound/module/decoder.h"
+#include "sound/engine/decoder.h"
 
 #include <QEventLoop>
 #include <QFileInfo>

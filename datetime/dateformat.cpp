@@ -1,6 +1,6 @@
-#include "platform/date/dateformat.h"
+#include "datetime/dateformat.h"
 
-#include "platform/date/datevalue.h"
+#include "datetime/datevalue.h"
 
 #include <QStringView>
 

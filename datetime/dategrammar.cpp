@@ -1,6 +1,6 @@
-#include "platform/date/dategrammar.h"
+#include "datetime/dategrammar.h"
 
-#include "platform/date/dateformat.h"
+#include "datetime/dateformat.h"
 
 #include <QChar>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "platform/date/datevalue.h"
+#include "datetime/datevalue.h"
 
-#include "platform/date/datecompose.h"
-#include "platform/date/datematcher.h"
-#include "platform/date/datenames.h"
+#include "datetime/datecompose.h"
+#include "datetime/datematcher.h"
+#include "datetime/datenames.h"
 
 #include <cmath>
 
@@ -64,11 +64,6 @@ DateValue fromDateTime(const QDateTime &dateTime)
 {
     const QDateTime local = dateTime.toLocalTime();
     return fromDateAndTime(local.date(), local.time());
-}
-
-DateValue fromTime(const QTime &time)
-{
-    return fromDateAndTime(QDate(1899, 12, 30), time);
 }
 
 QDateTime toDateTime(DateValue value)

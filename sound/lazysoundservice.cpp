@@ -1,4 +1,4 @@
-#include "platform/sound/lazysoundservice.h"
+#include "sound/lazysoundservice.h"
 
 #include <QCoreApplication>
 

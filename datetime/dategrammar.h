@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/date/datenames.h"
+#include "datetime/datenames.h"
 
 #include <QLocale>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "platform/sound/module/pulseplayback.h"
+#include "sound/engine/pulseplayback.h"
 
-#include "platform/sound/module/pulseconnection.h"
+#include "sound/engine/pulseconnection.h"
 
 namespace {
 
@@ -125,10 +125,11 @@ void PulsePlayback::write(size_t bytes)
                 continue;
             }
             // A file that yields nothing even from its start ends the loop.
-            if (!m_loop || rewound || !m_decoder->rewind()) {
+            if (!m_loop || rewound) {
                 atEnd = true;
                 break;
             }
+            m_decoder->rewind();
             rewound = true;
         }
         if (got > 0)

@@ -1,7 +1,7 @@
-#include "platform/date/datematcher.h"
+#include "datetime/datematcher.h"
 
-#include "platform/date/datecompose.h"
-#include "platform/date/dategrammar.h"
+#include "datetime/datecompose.h"
+#include "datetime/dategrammar.h"
 
 #include <QChar>
 #include <QDate>

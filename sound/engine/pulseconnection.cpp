@@ -1,4 +1,4 @@
-#include "platform/sound/module/pulseconnection.h"
+#include "sound/engine/pulseconnection.h"
 
 #include <pulse/timeval.h>
 

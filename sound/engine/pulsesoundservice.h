@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/services.h"
-#include "platform/sound/module/pulseconnection.h"
-#include "platform/sound/module/pulseplayback.h"
+#include "sound/engine/pulseconnection.h"
+#include "sound/engine/pulseplayback.h"
 
 #include <QElapsedTimer>
 #include <QList>
