@@ -3,17 +3,23 @@
 # server, keeping each run's full output, and prints the failures and the
 # spread of every timing the suites report. With --parallel-build, a clean
 # rebuild of the whole tree at -j2 goes round and round beside the runs, so
-# that the timing bounds are shown to hold on a busy machine.
-#   scripts/repeat-suites.sh [N] [--parallel-build] [--logs DIR]
+# that the timing bounds are shown to hold on a busy machine. With --fresh,
+# each run starts like the first run on a new machine: the per-user caches
+# and settings, the compiled keymaps and the test desktop's and sound
+# server's state are removed, and the services started anew. -L LABEL runs
+# only the suites with that CTest label (e2e: the desktop suites).
+#   scripts/repeat-suites.sh [N] [--parallel-build] [--fresh] [-L LABEL] [--logs DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=20 parallel=0 logs=
+runs=20 parallel=0 fresh=0 logs= label=()
 while [ $# -gt 0 ]; do
   case $1 in
   --parallel-build) parallel=1 ;;
+  --fresh) fresh=1 ;;
+  -L) label=(-L "$2"); shift ;;
   --logs) logs=$2; shift ;;
   [0-9]*) runs=$1 ;;
-  *) echo "usage: $0 [N] [--parallel-build] [--logs DIR]" >&2; exit 2 ;;
+  *) echo "usage: $0 [N] [--parallel-build] [--fresh] [-L LABEL] [--logs DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -48,11 +54,21 @@ if [ "$parallel" = 1 ]; then
   set +m
 fi
 
+# What a new machine has not made yet; the build and the packages stay.
+forget_machine_state() {
+  stop_suite_services
+  rm -rf "$HOME/.cache" "$HOME/.dbus" "$HOME/.config/pulse" "$HOME/.config/QtProject.conf" \
+    "$HOME/.config/openbox" /tmp/roustabell-desktop-"$(id -u)" /tmp/roustabell-sound-"$(id -u)"
+  rm -f /var/lib/xkb/*.xkm 2>/dev/null || true
+  start_suite_services
+}
+
 failed=0
 for i in $(seq "$runs"); do
+  [ "$fresh" = 1 ] && forget_machine_state
   start=$SECONDS
   # In the background, so that a stop request ends the run at once.
-  ctest --test-dir "$build" --timeout 600 -V >"$logs/run-$i.log" 2>&1 &
+  ctest --test-dir "$build" --timeout 600 -V "${label[@]}" >"$logs/run-$i.log" 2>&1 &
   suites=$!
   if wait "$suites"; then
     result=passed

@@ -10,5 +10,5 @@ start_suite_services() {
 
 stop_suite_services() {
   bash scripts/sound-server.sh stop >/dev/null 2>&1 || true
-  bash scripts/desktop.sh stop >/dev/null 2>&1 || true
+  bash scripts/desktop.sh stop >/dev/null || true
 }
