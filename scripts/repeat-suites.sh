@@ -58,7 +58,8 @@ fi
 forget_machine_state() {
   stop_suite_services
   rm -rf "$HOME/.cache" "$HOME/.dbus" "$HOME/.config/pulse" "$HOME/.config/QtProject.conf" \
-    "$HOME/.config/openbox" /tmp/roustabell-desktop-"$(id -u)" /tmp/roustabell-sound-"$(id -u)"
+    "$HOME/.config/openbox" "${ROUSTABELL_DESKTOP_DIR:-/tmp/roustabell-desktop-$(id -u)}" \
+    "${ROUSTABELL_SOUND_DIR:-/tmp/roustabell-sound-$(id -u)}"
   rm -f /var/lib/xkb/*.xkm 2>/dev/null || true
   start_suite_services
 }
