@@ -211,8 +211,8 @@ bool removeIfUnlocked(const QByteArray &name)
     return removed;
 }
 
-// A save killed between write and rename leaves its temporary file; a save
-// that succeeded removes every one that no running save holds.
+// A save killed between write and rename leaves its temporary file; the next
+// save whose own text is written removes every one that no running save holds.
 void removeStrayTemporaries(const QString &path)
 {
     const QFileInfo file(path);
@@ -453,6 +453,11 @@ Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOl
         step([&] { return writeAll(fd, bytes); });
     }
     step([&] { return ::fsync(fd) == 0; });
+    // Once the new text is safe on disk; any earlier, a save that fails would
+    // change the folder. Any later, a kill after the rename would let strays
+    // outlive a save that took effect.
+    if (ok && !inPlace)
+        removeStrayTemporaries(target);
 
     AsideMoves aside;
     if (ok && keepOldAside && !aside.keepAside(path)) {
@@ -478,7 +483,6 @@ Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOl
     if (!ok)
         return failed(qt_error_string(error));
     aside.commit();
-    removeStrayTemporaries(target);
     Written written;
     written.keptAside = aside.keptAside;
     written.dropped = aside.dropped;
