@@ -4,10 +4,15 @@
 
 #include <QByteArrayView>
 #include <QFile>
-#include <QFileInfo>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace configstore::detail {
 namespace {
@@ -100,6 +105,21 @@ std::optional<std::string_view> declaredEncoding(std::string_view bytes)
     return declaration.substr(i + 1, close - i - 1);
 }
 
+// Qt's UTF-16 and UTF-32 decoders pass an unpaired surrogate through, and the
+// reader then makes it a '?': it is as badly encoded as bad UTF-8 is.
+bool hasLoneSurrogate(const QString &text)
+{
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (!text[i].isSurrogate())
+            continue;
+        if (!text[i].isHighSurrogate() || i + 1 == size || !text[i + 1].isLowSurrogate())
+            return true;
+        ++i;
+    }
+    return false;
+}
+
 bool isUtf8Name(std::string_view name)
 {
     return QByteArrayView(name.data(), qsizetype(name.size()))
@@ -110,24 +130,38 @@ bool isUtf8Name(std::string_view name)
 
 std::optional<QByteArray> readCapped(const QString &path)
 {
-    // A FIFO or device at the path would block or never end; only plain files.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > kMaxFileBytes)
+    // Opened without blocking and judged by the open file: a FIFO or device at
+    // the path, even one put there after a look at the name, would block or
+    // never end; only plain files are read.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes)
         return std::nullopt;
     // Sized from the file, as a read of the whole cap costs a buffer of that
     // size; one byte more shows that it has grown since, and then the rest is
     // read up to the cap.
-    const qint64 expected = file.size();
-    if (expected > kMaxFileBytes)
-        return std::nullopt;
-    QByteArray bytes = file.read(expected + 1);
-    if (bytes.size() > expected)
-        bytes += file.read(kMaxFileBytes + 1 - bytes.size());
-    if (bytes.size() > kMaxFileBytes || file.error() != QFileDevice::NoError)
-        return std::nullopt;
+    QByteArray bytes(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype done = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            if (done > kMaxFileBytes)
+                return std::nullopt;
+            bytes.resize(kMaxFileBytes + 1);
+        }
+        const ssize_t got = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        done += qsizetype(got);
+    }
+    bytes.truncate(done);
     return bytes;
 }
 
@@ -177,7 +211,7 @@ std::optional<QString> decode(const QByteArray &bytes)
     if (!decoder.isValid())
         return std::nullopt;
     QString decoded = decoder.decode(bytes);
-    if (decoder.hasError())
+    if (decoder.hasError() || hasLoneSurrogate(decoded))
         return std::nullopt;
     return decoded;
 }

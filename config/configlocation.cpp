@@ -1,14 +1,18 @@
 #include "config/configlocation.h"
 
+#include "config/configintake.h"
 #include "config/configstore.h"
+#include "platform/programinfo.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool canCreateFilesIn(const QString &directory)
@@ -41,14 +45,63 @@ bool isInstalledFolder(const QString &directory)
     return canonical.startsWith(QLatin1String("/usr/")) || info.ownerId() != ::geteuid();
 }
 
-// Opening for appending writes nothing, yet fails where a write would.
+// Opening for appending writes nothing, yet fails where a write would; it
+// never waits, and only a regular file counts.
 bool canWriteFile(const QString &file)
 {
-    QFile probe(file);
-    return probe.open(QIODevice::WriteOnly | QIODevice::Append);
+    const int fd = ::open(QFile::encodeName(file).constData(),
+                          O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info = {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+bool isRegularFile(const QString &file)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(file).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+QString absoluteFolder(const QByteArray &value)
+{
+    const QString folder = QDir::cleanPath(QFile::decodeName(value));
+    return folder.startsWith(u'/') && folder != QLatin1String("/") ? folder : QString();
+}
+
+// The nearest folder that exists decides who a folder to be made belongs to.
+QFileInfo nearestExisting(const QString &folder)
+{
+    QFileInfo info(folder);
+    while (!info.exists() && info.absoluteFilePath() != QLatin1String("/"))
+        info = QFileInfo(info.absolutePath());
+    return info;
 }
 
 } // namespace
+
+// The XDG rules ignore a relative or empty XDG_CONFIG_HOME. A home another
+// user owns, as sudo keeps it, is theirs: the password database's home is
+// used then, and also when HOME is unset.
+QString userConfigDirectory()
+{
+    const passwd *entry = ::getpwuid(::geteuid());
+    const QString homes[] = {absoluteFolder(qgetenv("HOME")),
+                             entry ? absoluteFolder(entry->pw_dir) : QString()};
+    QStringList candidates{absoluteFolder(qgetenv("XDG_CONFIG_HOME"))};
+    for (const QString &home : homes)
+        candidates << (home.isEmpty() ? QString() : home + QStringLiteral("/.config"));
+    const QString name = QString::fromLatin1(programinfo::kName);
+    for (const QString &base : std::as_const(candidates)) {
+        if (!base.isEmpty() && nearestExisting(base + u'/' + name).ownerId() == ::geteuid())
+            return base + u'/' + name;
+    }
+    // Without a home of its own the folder is never made, so nothing lands at
+    // the root of the file system.
+    return QStringLiteral("/.config/") + name;
+}
 
 FolderChecks systemFolderChecks()
 {
@@ -61,7 +114,13 @@ QString chooseConfigDirectory(const QString &programDirectory, const FolderCheck
     QString stranded;
     if (!programDirectory.isEmpty() && !checks.isInstalled(programDirectory)) {
         const QString beside = QDir(programDirectory).filePath(fileName);
-        if (QFileInfo::exists(beside)) {
+        const QFileInfo besideInfo(beside);
+        if (besideInfo.exists() && !isRegularFile(beside)) {
+            // A pipe or a folder in the file's place loads nothing, as a
+            // damaged file does, and a save says why it cannot write there.
+            if (checks.canCreateFiles(programDirectory))
+                return programDirectory;
+        } else if (besideInfo.exists()) {
             if (checks.canWriteInPlace(beside))
                 return programDirectory;
             stranded = beside;
@@ -70,13 +129,21 @@ QString chooseConfigDirectory(const QString &programDirectory, const FolderCheck
         }
     }
 
-    const QString fallback = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    QDir().mkpath(fallback);
+    const QString fallback = userConfigDirectory();
+    if (nearestExisting(fallback).absoluteFilePath() != QLatin1String("/"))
+        QDir().mkpath(fallback);
     // The user's own settings, beside a copy that can no longer take a save,
     // come along rather than seem lost; the copy may be written from now on.
     const QString moved = QDir(fallback).filePath(fileName);
-    if (!stranded.isEmpty() && !QFileInfo::exists(moved) && QFile::copy(stranded, moved))
-        QFile::setPermissions(moved, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!stranded.isEmpty() && !QFileInfo::exists(moved)) {
+        if (const auto bytes = configstore::detail::readCapped(stranded)) {
+            QFile copy(moved);
+            if (copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                copy.write(*bytes) != bytes->size())
+                copy.remove();
+        }
+    }
     return fallback;
 }
 

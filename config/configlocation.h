@@ -24,6 +24,10 @@ struct FolderChecks
 QString chooseConfigDirectory(const QString &programDirectory);
 QString chooseConfigDirectory(const QString &programDirectory, const FolderChecks &checks);
 
+// The per-user folder, $XDG_CONFIG_HOME/roustabell or ~/.config/roustabell,
+// as long as it is the effective user's own.
+QString userConfigDirectory();
+
 // The checks the program makes. A folder is installed when it lies under /usr
 // or the user running the program does not own it.
 FolderChecks systemFolderChecks();

@@ -29,7 +29,8 @@ struct StoredSettings
     QList<QuestionPair> pairs;
 };
 
-// Outcome of a save. On failure nothing on disk has changed and the message
+// Outcome of a save. On failure no file of the folder has changed, in name or
+// in content, and the message
 // names the file and the reason, ready to show to a person. A save never
 // writes over a file it could not read: that file is kept aside first, and
 // the message of that save, a success, says where.
@@ -41,6 +42,9 @@ struct SaveResult
     // Where a file that could not be read was moved before the new one was
     // written (empty when there was none, or on failure: then it stays put).
     QString keptAside;
+    // The oldest kept copy, removed to make room; only ever by a save that
+    // succeeded.
+    QString dropped;
     // Empty for a plain success.
     QString message() const;
 };

@@ -6,11 +6,17 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <utility>
+
+#include <pwd.h>
+#include <sys/stat.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +59,7 @@ class tst_ConfigLocation : public QObject
 
     QTemporaryDir m_work;
     QString m_userFolder;
+    QByteArray m_home = qgetenv("HOME");
 
 private Q_SLOTS:
     void initTestCase()
@@ -69,6 +76,80 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", configHome.toUtf8());
         m_userFolder = configHome + QStringLiteral("/roustabell");
         QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation), m_userFolder);
+    }
+
+    void cleanup() { qputenv("HOME", m_home); }
+
+    // The XDG rules, and a folder only when it is the effective user's own
+    // (root hands one of its own to nobody; anyone else finds /usr root's).
+    void userFolder_data()
+    {
+        QTest::addColumn<QByteArray>("xdg"); // "-" for unset
+        QTest::addColumn<QByteArray>("home");
+        QTest::addColumn<QString>("expected");
+        const QString own = "<work>/.config/roustabell";
+        QTest::newRow("relative XDG_CONFIG_HOME")
+            << QByteArray("rel") << QByteArray("<work>") << own;
+        QTest::newRow("empty XDG_CONFIG_HOME") << QByteArray("") << QByteArray("<work>") << own;
+        QTest::newRow("XDG_CONFIG_HOME of another user")
+            << QByteArray("<foreign>") << QByteArray("<work>") << own;
+        QTest::newRow("HOME unset") << QByteArray("-") << QByteArray("-") << "<passwd>";
+        QTest::newRow("HOME of another user, as sudo keeps it")
+            << QByteArray("-") << QByteArray("<foreign>") << "<passwd>";
+    }
+
+    void userFolder()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(QByteArray, home);
+        QFETCH(QString, expected);
+        const bool root = ::geteuid() == 0;
+        const QByteArray foreign = root ? QFile::encodeName(m_work.filePath("foreign")) : "/usr";
+        QVERIFY(!root ||
+                (QDir().mkpath(foreign) && ::chown(foreign.constData(), 65534, 65534) == 0));
+        for (const auto &[name, value] : {std::pair{"XDG_CONFIG_HOME", xdg}, {"HOME", home}}) {
+            if (value == "-")
+                qunsetenv(name);
+            else
+                qputenv(name, QByteArray(value)
+                                  .replace("<work>", QFile::encodeName(m_work.path()))
+                                  .replace("<foreign>", foreign));
+        }
+        const QString passwd = QFile::decodeName(::getpwuid(::geteuid())->pw_dir);
+        QCOMPARE(userConfigDirectory(), expected.replace("<work>", m_work.path())
+                                            .replace("<passwd>", passwd + "/.config/roustabell"));
+    }
+
+    // A pipe or a folder where the file goes loads as nothing, as a damaged
+    // file does; the choice never waits for a pipe's other end (an alarm ends
+    // a run that would), and a save says why it cannot write.
+    void notAFileBeside_data()
+    {
+        QTest::addColumn<bool>("pipe");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("named pipe") << true << QString("it is a named pipe, not a file");
+        QTest::newRow("folder") << false << qt_error_string(EISDIR);
+    }
+
+    void notAFileBeside()
+    {
+        QFETCH(bool, pipe);
+        QFETCH(QString, reason);
+        QTemporaryDir program;
+        const QByteArray beside = QFile::encodeName(program.filePath(configstore::kFileName));
+        QVERIFY(pipe ? ::mkfifo(beside, 0600) == 0 : ::mkdir(beside, 0700) == 0);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        ::alarm(10);
+        const QString chosen = chooseConfigDirectory(program.path());
+        const configstore::StoredSettings loaded = configstore::load(chosen);
+        const configstore::SaveResult saved = configstore::saveSettings(chosen, "f", "9:00");
+        ::alarm(0);
+        QVERIFY2(elapsed.elapsed() < 1000, qPrintable(QString::number(elapsed.elapsed())));
+        QCOMPARE(chosen, program.path());
+        QVERIFY(!loaded.wakeyTime && loaded.pairs.isEmpty());
+        QCOMPARE(saved.reason, reason);
+        QCOMPARE(entries(program.path()), QStringList{configstore::kFileName});
     }
 
     // The checks are staged; the files are real.

@@ -13,8 +13,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -134,8 +138,26 @@ void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message
     g_messages.append(message);
 }
 
+// Every entry of a folder with its bytes, or its kind when it holds none.
+QMap<QString, QByteArray> contents(const QString &dir)
+{
+    QMap<QString, QByteArray> entries;
+    for (const QFileInfo &entry : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                          QDir::System | QDir::NoDotAndDotDot)) {
+        QFile file(entry.filePath());
+        entries.insert(entry.fileName(), entry.isFile() && file.open(QIODevice::ReadOnly)
+                                             ? file.readAll()
+                                             : QByteArray("<not a file>"));
+    }
+    return entries;
+}
+
+enum class Route { Replace, InPlace };
+enum class Limit { FullDisk, FileSize };
+
 enum class Failure {
     PathIsDirectory,
+    PathIsPipe,
     ParentIsFile,
     MissingDirectory,
     ReadOnlyDirectory,
@@ -147,6 +169,8 @@ enum class Failure {
 Q_DECLARE_METATYPE(Steps)
 Q_DECLARE_METATYPE(Pairs)
 Q_DECLARE_METATYPE(Failure)
+Q_DECLARE_METATYPE(Route)
+Q_DECLARE_METATYPE(Limit)
 
 class TestConfigStore : public QObject
 {
@@ -176,6 +200,14 @@ private:
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The tmpfs mounts below live in a namespace of their own, so that a
+        // crash cannot leave them behind.
+        if (::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0)
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+    }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -548,6 +580,8 @@ private Q_SLOTS:
             << "<AlarmClockConfig>" + settings + "<X>\xC3\x28</X></AlarmClockConfig>";
         QTest::newRow("incomplete UTF-8 sequence")
             << "<AlarmClockConfig>" + settings + "<X>\xE6\x97</X></AlarmClockConfig>";
+        QTest::newRow("lone surrogate in UTF-16")
+            << utf16("<r><WakeyTime>a" + QString(QChar(0xD800)) + "b</WakeyTime></r>", false);
         QTest::newRow("invalid ISO-8859-1 declared as UTF-8")
             << "<?xml version='1.0' encoding='utf-8'?><AlarmClockConfig>" + settings +
                    "<X>caf\xE9</X></AlarmClockConfig>";
@@ -659,25 +693,37 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path() + ".unreadable-3"));
     }
 
-    // Copies kept aside stay few: the oldest goes, names of other programs'
-    // or older copies' are left alone.
+    void unusableFileCopiesBounded_data()
+    {
+        QTest::addColumn<QString>("folderAt");
+        QTest::addColumn<QStringList>("copies"); // newest first
+        QTest::newRow("three copies") << QString("-57") << QStringList{"", "-2", "-3"};
+        QTest::newRow("a folder named like a copy") << QString("-2") << QStringList{"", "-3"};
+    }
+
+    // Copies kept aside stay few: the oldest goes, and the save that drops it
+    // says so; names of older copies', and names that are not files, stay.
     void unusableFileCopiesBounded()
     {
-        QFile other(path() + ".unreadable-57");
-        QVERIFY(other.open(QIODevice::WriteOnly));
+        QFETCH(QString, folderAt);
+        QFETCH(QStringList, copies);
+        QVERIFY(QDir().mkdir(path() + ".unreadable" + folderAt));
         for (int n = 1; n <= 5; ++n) {
             QVERIFY(writeFile("<AlarmClockConfig><Wakey" + QByteArray::number(n)));
-            QVERIFY(saveQuestions(dir(), asPairs({{"q", "a"}})).ok);
+            const QString message = saveQuestions(dir(), asPairs({{"q", "a"}})).message();
+            QCOMPARE(message.endsWith(", " + path() + ".unreadable-3, was dropped."),
+                     n > copies.size());
         }
-        QStringList names = QDir(dir()).entryList(QDir::Files);
-        QCOMPARE(names, QStringList({kFileName, QString(kFileName) + ".unreadable",
-                                     QString(kFileName) + ".unreadable-2",
-                                     QString(kFileName) + ".unreadable-3",
-                                     QString(kFileName) + ".unreadable-57"}));
-        for (int n = 1; n <= 3; ++n) {
-            QFile kept(path() + ".unreadable" + (n == 1 ? QString() : "-" + QString::number(n)));
+        QStringList names{kFileName};
+        for (const QString &copy : copies + QStringList(folderAt))
+            names << kFileName + (".unreadable" + copy);
+        names.sort();
+        QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 names);
+        for (int n = 0; n < copies.size(); ++n) {
+            QFile kept(path() + ".unreadable" + copies[n]);
             QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), "<AlarmClockConfig><Wakey" + QByteArray::number(6 - n));
+            QCOMPARE(kept.readAll(), "<AlarmClockConfig><Wakey" + QByteArray::number(5 - n));
         }
     }
 
@@ -811,7 +857,8 @@ private Q_SLOTS:
     }
 
     // A save removes what earlier saves were killed leaving behind, and nothing
-    // a person or another running copy owns.
+    // a person or another running copy owns. A copy in another pid namespace
+    // or on another machine has an id that means nothing here; its lock does.
     void strayTemporariesGoOthersStay()
     {
         const pid_t dead = ::fork();
@@ -819,12 +866,18 @@ private Q_SLOTS:
             ::_exit(0);
         QVERIFY(dead > 0 && ::waitpid(dead, nullptr, 0) == dead);
         const auto name = [&](const QString &suffix) { return path() + '.' + suffix; };
+        const QString live = name(QString("saving-%1").arg(dead + 1000000));
         const QStringList gone{name(QString("saving-%1").arg(dead)),
-                               name(QString("saving-%1").arg(::getpid()))};
-        const QStringList kept{name(QString("saving-%1").arg(::getppid())), name("backup"),
-                               name("saving-copy"), name("Ab12Cd"), path() + "-saving-1"};
+                               name(QString("saving-%1").arg(::getpid())),
+                               name(QString("saving-%1").arg(::getppid()))};
+        const QStringList kept{live, name("backup"), name("saving-copy"), name("Ab12Cd"),
+                               path() + "-saving-1"};
         for (const QString &file : gone + kept)
             QVERIFY(writeFile(file, "<AlarmClockConfig/>"));
+        // Locks taken through another open of the file stop this process too.
+        const int holder = ::open(QFile::encodeName(live).constData(), O_RDONLY);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        const auto release = qScopeGuard([holder] { ::close(holder); });
         QVERIFY(saveSettings(dir(), "f", "t").ok);
         for (const QString &file : gone)
             QVERIFY2(!QFile::exists(file), qPrintable(file));
@@ -838,6 +891,9 @@ private Q_SLOTS:
         const QString real = dir() + "/real.xml";
         QVERIFY(writeFile(real, "<AlarmClockConfig/>"));
         QVERIFY(::chmod(QFile::encodeName(real).constData(), 0640) == 0);
+        // Root saving another user's file leaves it theirs.
+        const bool root = ::geteuid() == 0;
+        QVERIFY(!root || ::chown(QFile::encodeName(real).constData(), 65534, 65534) == 0);
         QVERIFY(QFile::link(real, path()));
         QVERIFY(saveSettings(dir(), "f", "t").ok);
         QVERIFY(QFileInfo(path()).isSymLink());
@@ -845,16 +901,8 @@ private Q_SLOTS:
         struct stat info = {};
         QVERIFY(::stat(QFile::encodeName(real).constData(), &info) == 0);
         QCOMPARE(info.st_mode & 07777, mode_t(0640));
+        QCOMPARE(info.st_uid, root ? uid_t(65534) : ::geteuid());
         QCOMPARE(QDir(dir()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    }
-
-    void notAPlainFile()
-    {
-        QVERIFY(::mkfifo(path().toLocal8Bit().constData(), 0600) == 0);
-        // Opening a FIFO for reading would block until someone writes to it.
-        QCOMPARE(describe(load(dir())), QStringList());
-        QVERIFY(saveSettings(dir(), "f", "t").ok);
-        QCOMPARE(describe(load(dir())), QStringList({"file:f", "time:t"}));
     }
 
     // A hand-written file keeps everything a save does not own.
@@ -949,10 +997,75 @@ private Q_SLOTS:
         QTest::addColumn<Failure>("failure");
         QTest::addColumn<QString>("reason");
         QTest::newRow("path is a directory") << Failure::PathIsDirectory << qt_error_string(EISDIR);
+        // Opening one for reading or writing would block until someone opens
+        // the other end.
+        QTest::newRow("path is a named pipe")
+            << Failure::PathIsPipe << QString("it is a named pipe, not a file");
         QTest::newRow("folder is a file") << Failure::ParentIsFile << qt_error_string(ENOTDIR);
         QTest::newRow("folder missing") << Failure::MissingDirectory << qt_error_string(ENOENT);
         QTest::newRow("read-only folder") << Failure::ReadOnlyDirectory << qt_error_string(EACCES);
         QTest::newRow("file size limit") << Failure::FileTooLarge << qt_error_string(EFBIG);
+    }
+
+    void failedSavesChangeNothing_data()
+    {
+        QTest::addColumn<Route>("route");
+        QTest::addColumn<Limit>("limit");
+        QTest::newRow("replace, full disk") << Route::Replace << Limit::FullDisk;
+        QTest::newRow("replace, file size limit") << Route::Replace << Limit::FileSize;
+        QTest::newRow("in place, full disk") << Route::InPlace << Limit::FullDisk;
+        QTest::newRow("in place, file size limit") << Route::InPlace << Limit::FileSize;
+    }
+
+    // Three Sets that cannot be written leave every file of the folder as it
+    // was, in name and in bytes: a damaged file with a copy kept aside before
+    // it, or a file written in place in a folder that takes no new ones.
+    void failedSavesChangeNothing()
+    {
+        QFETCH(Route, route);
+        QFETCH(Limit, limit);
+        const bool root = ::geteuid() == 0;
+        const QByteArray folder = QFile::encodeName(dir());
+        if (limit == Limit::FullDisk &&
+            (!root || ::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=64k,mode=0755") != 0))
+            QSKIP("A full disk is a small tmpfs, and mounting one needs root");
+        const auto unmount = qScopeGuard([&] { ::umount2(folder.constData(), MNT_DETACH); });
+        if (route == Route::Replace) {
+            QVERIFY(writeFile(path() + ".unreadable", "<AlarmClockConfig><older"));
+            QVERIFY(writeFile("<AlarmClockConfig><Question>q\xFF</Question></AlarmClockConfig>"));
+        } else {
+            // Root, whom no folder refuses, saves as nobody.
+            QVERIFY(saveQuestions(dir(), asPairs({{"q1", "a1"}})).ok);
+            QVERIFY(::chmod(QFile::encodeName(path()).constData(), 0666) == 0);
+            QVERIFY(::chmod(folder.constData(), root ? 0755 : 0555) == 0);
+        }
+        QFile filler(dir() + "/filler");
+        if (limit == Limit::FullDisk)
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        for (const qsizetype size : {4096, 1})
+            while (filler.isOpen() && filler.write(QByteArray(size, 'f')) > 0)
+                ;
+        filler.close();
+        const QMap<QString, QByteArray> before = contents(dir());
+        const QString expected = "Could not save the settings to " + path() + ": " +
+                                 qt_error_string(limit == Limit::FullDisk ? ENOSPC : EFBIG);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (root && route == Route::InPlace && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(10);
+            std::optional<FileSizeLimit> sizeLimit;
+            if (limit == Limit::FileSize)
+                sizeLimit.emplace(1024);
+            int refused = 0;
+            for (int n = 0; n < 3; ++n)
+                refused +=
+                    saveSettings(dir(), QString(100'000, u'x'), "8:00").message() == expected;
+            ::_exit(refused);
+        }
+        int status = 0;
+        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 3);
+        QCOMPARE(contents(dir()), before);
     }
 
     // A failed save reports the file and the reason and changes nothing.
@@ -965,6 +1078,9 @@ private Q_SLOTS:
         switch (failure) {
         case Failure::PathIsDirectory:
             QVERIFY(QDir(dir()).mkdir(kFileName));
+            break;
+        case Failure::PathIsPipe:
+            QVERIFY(::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0);
             break;
         case Failure::ParentIsFile: {
             target = dir() + "/file";
@@ -1025,6 +1141,8 @@ private Q_SLOTS:
         }
         if (failure == Failure::PathIsDirectory)
             QVERIFY(QFileInfo(path()).isDir());
+        if (failure == Failure::PathIsPipe)
+            QCOMPARE(describe(load(dir())), QStringList());
     }
 };
 
