@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -68,6 +69,7 @@ private Q_SLOTS:
 
     void init()
     {
+        m_program.reset();
         m_fakes = std::make_unique<FakeServices>(m_dir.path());
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
     }
@@ -225,20 +227,10 @@ private Q_SLOTS:
             if (program)
                 program->soundUnavailable(why);
         });
-        Services services = m_fakes->services;
-        Services withLoader{services.clock,
-                            sound,
-                            services.messages,
-                            services.fileDialog,
-                            services.launcher,
-                            services.registry,
-                            services.random,
-                            services.control,
-                            services.inhibitor,
-                            services.wake,
-                            services.programDirectory,
-                            services.configDirectory};
+        Services withLoader = swapServices(m_fakes->services, sound);
         m_program = std::make_unique<Program>(withLoader);
+        // Gone before the services it holds, also when a check fails.
+        const auto endProgram = qScopeGuard([this] { m_program.reset(); });
         program = m_program.get();
         frmMain &main = m_program->window();
         main.txtFileNameWAV->setText(m_wav);
@@ -250,7 +242,6 @@ private Q_SLOTS:
             "The sound system could not be loaded, so no alarm can be heard."));
         QVERIFY(m_fakes->messages.texts.first().contains("no-such-module.so"));
         QCOMPARE(m_fakes->messages.titles.first(), QString("ROUSTABELL"));
-        m_program.reset();
     }
 };
 
