@@ -148,7 +148,7 @@ Q_DECLARE_METATYPE(Steps)
 Q_DECLARE_METATYPE(Pairs)
 Q_DECLARE_METATYPE(Failure)
 
-class TestConfigStore : public QObject
+class tst_ConfigStore : public QObject
 {
     Q_OBJECT
 
@@ -1028,5 +1028,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestConfigStore)
+QTEST_GUILESS_MAIN(tst_ConfigStore)
 #include "tst_configstore.moc"
