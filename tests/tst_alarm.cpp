@@ -1,11 +1,9 @@
 // Setting, firing, sounding and stopping the alarm, with the awareness test,
 // against fake clock, sound and message boxes.
-#include "app/frmmain.h"
 #include "awareness/frmawaretest.h"
 #include "config/configstore.h"
-#include "support/fakes.h"
+#include "support/mainwindowcase.h"
 #include "support/modal.h"
-#include "support/programfolder.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -41,23 +39,11 @@ QuestionRef pair(const QString &question, const QString &answer)
 
 } // namespace
 
-class tst_Alarm : public QObject
+class tst_Alarm : public QObject, private MainWindowCase
 {
     Q_OBJECT
 
 private:
-    ProgramFolder m_dir;
-    const QString m_wav = m_dir.wav();
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<frmMain> m_main;
-
-    frmMain &open()
-    {
-        m_main = std::make_unique<frmMain>(m_fakes->services);
-        m_main->txtFileNameWAV->setText(m_wav);
-        return *m_main;
-    }
-
     void setAt(frmMain &main, const QString &time)
     {
         main.txtAlarmTime->setText(time);
@@ -73,18 +59,8 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void init()
-    {
-        QFile::remove(m_dir.configPath());
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
-        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 29, 59));
-    }
-
-    void cleanup()
-    {
-        m_main.reset();
-        closeAllWindows();
-    }
+    void init() { startCase(QTime(7, 29, 59)); }
+    void cleanup() { endCase(); }
 
     void timeAloneArmsTheNextOccurrence_data()
     {
@@ -185,27 +161,39 @@ private Q_SLOTS:
     void soundFileCheck_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("create");
+        QTest::addColumn<QString>("made"); // "file", "folder" or nothing
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("lower case") << "a.wav" << true << true;
-        QTest::newRow("mixed case extension") << "WAKE.Wav" << true << true;
-        QTest::newRow("not a wav") << "wake.mp3" << true << false;
-        QTest::newRow("missing") << "missing.wav" << false << false;
-        QTest::newRow("hidden") << ".hidden.wav" << true << false;
-        QTest::newRow("no extension at all") << "wav" << true << false;
-        QTest::newRow("short name") << "w" << true << false;
-        QTest::newRow("brackets are literal") << "[a].wav" << true << true;
+        QTest::newRow("lower case") << "a.wav"
+                                    << "file" << true;
+        QTest::newRow("mixed case extension") << "WAKE.Wav"
+                                              << "file" << true;
+        QTest::newRow("not a wav") << "wake.mp3"
+                                   << "file" << false;
+        QTest::newRow("missing") << "missing.wav"
+                                 << "" << false;
+        QTest::newRow("hidden") << ".hidden.wav"
+                                << "file" << false;
+        QTest::newRow("no extension at all") << "wav"
+                                             << "file" << false;
+        QTest::newRow("short name") << "w"
+                                    << "file" << false;
+        QTest::newRow("brackets are literal") << "[a].wav"
+                                              << "file" << true;
+        QTest::newRow("folder named like a wav") << "sub.wav"
+                                                 << "folder" << false;
     }
 
     void soundFileCheck()
     {
         QFETCH(QString, name);
-        QFETCH(bool, create);
+        QFETCH(QString, made);
         QFETCH(bool, accepted);
         QTemporaryDir folder;
         const QString path = folder.filePath(name);
-        if (create)
+        if (made == "file")
             QVERIFY(touch(path));
+        else if (made == "folder")
+            QVERIFY(QDir(folder.path()).mkdir(name));
         frmMain &main = open();
         main.txtFileNameWAV->setText(path);
         setAt(main, "7:30");
@@ -218,16 +206,6 @@ private Q_SLOTS:
             QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
             QVERIFY(!QFile::exists(m_dir.configPath()));
         }
-    }
-
-    void folderNamedLikeAWavIsRefused()
-    {
-        QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("sub.wav"));
-        frmMain &main = open();
-        main.txtFileNameWAV->setText(folder.filePath("sub.wav"));
-        setAt(main, "7:30");
-        QVERIFY(!main.alarmSet());
     }
 
     void patternIsAcceptedAndStoredAsTyped()
@@ -284,16 +262,13 @@ private Q_SLOTS:
         // A config folder whose parent is a file cannot be written, not even by root.
         QTemporaryDir folder;
         QVERIFY(touch(folder.filePath("file")));
-        FakeServices fakes(m_dir.path());
-        fakes.clock.set(QDate(2026, 12, 7), QTime(7, 0));
-        fakes.services.configDirectory = folder.filePath("file/sub");
-        frmMain main(fakes.services);
-        main.txtFileNameWAV->setText(m_wav);
+        m_fakes->services.configDirectory = folder.filePath("file/sub");
+        frmMain &main = open();
         setAt(main, "7:30");
         QVERIFY(main.alarmSet());
-        QCOMPARE(fakes.messages.texts.size(), 1);
-        QVERIFY2(fakes.messages.texts.first().contains(folder.filePath("file/sub")),
-                 qPrintable(fakes.messages.texts.first()));
+        QCOMPARE(m_fakes->messages.texts.size(), 1);
+        QVERIFY2(m_fakes->messages.texts.first().contains(folder.filePath("file/sub")),
+                 qPrintable(m_fakes->messages.texts.first()));
     }
 
     void timerFiresOnceAfterTheMoment()
@@ -350,44 +325,46 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(main.alarmSounding(), 2500);
     }
 
-    void testButtonThenStop()
+    // Stop silences and disarms in every state, and asks nothing unless an
+    // alarm sounds with questions defined; the test sound leaves the alarm set.
+    void stopSilencesAndDisarms_data()
     {
-        frmMain &main = open();
-        setAt(main, "7:30");
-        main.txtFileNameWAV->setText("/not/even/checked.mp3");
-        main.cmdAlarmTest_Click();
-        QVERIFY(main.alarmSounding());
-        QVERIFY(main.alarmSet());
-        QCOMPARE(m_fakes->sound.looping, QString("/not/even/checked.mp3"));
-        QCOMPARE(main.sWakeyFileName, QString("/not/even/checked.mp3"));
-        main.cmdAlarmStop_Click();
-        QVERIFY(!main.alarmSounding());
-        QVERIFY(!main.alarmSet());
-        QCOMPARE(m_fakes->sound.looping, QString());
-        QCOMPARE(m_fakes->sound.calls.last().kind, QString("stop"));
-        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<bool>("testSound");
+        QTest::addColumn<bool>("question");
+        QTest::newRow("idle") << false << false << false;
+        QTest::newRow("armed, with a question") << true << false << true;
+        QTest::newRow("test sound while armed") << true << true << false;
     }
 
-    void stopWhileArmedCancelsWithoutATest()
+    void stopSilencesAndDisarms()
     {
+        QFETCH(bool, armed);
+        QFETCH(bool, testSound);
+        QFETCH(bool, question);
         frmMain &main = open();
-        main.Questions.append(pair("q", "a"));
-        setAt(main, "7:30");
+        if (question)
+            main.Questions.append(pair("q", "a"));
+        if (armed)
+            setAt(main, "7:30");
+        if (testSound) {
+            main.txtFileNameWAV->setText("/not/even/checked.mp3");
+            main.cmdAlarmTest_Click();
+            QVERIFY(main.alarmSounding() && main.alarmSet());
+            QCOMPARE(m_fakes->sound.looping, QString("/not/even/checked.mp3"));
+            QCOMPARE(main.sWakeyFileName, QString("/not/even/checked.mp3"));
+        }
         ModalDriver driver;
         driver.onNextModal([](QWidget *) {}, 300);
         main.cmdAlarmStop_Click();
         QVERIFY(!driver.ran());
-        QVERIFY(!main.alarmSet());
+        QVERIFY(m_fakes->sound.kinds().endsWith("stop"));
+        QVERIFY(m_fakes->sound.looping.isEmpty());
+        QVERIFY(!main.alarmSet() && !main.alarmSounding());
+        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 31));
         main.Timer1_Timer();
         QVERIFY(!main.alarmSounding());
-    }
-
-    void stopWhenIdleStillSendsAStop()
-    {
-        frmMain &main = open();
-        main.cmdAlarmStop_Click();
-        QCOMPARE(m_fakes->sound.kinds(), QStringList{"stop"});
     }
 
     void setWhileSoundingKeepsTheSound()

@@ -1,10 +1,8 @@
 // Every way the main window can be asked to close, in every alarm state.
-#include "app/frmmain.h"
 #include "awareness/frmawaretest.h"
 #include "shell/frmqueryminimize.h"
-#include "support/fakes.h"
+#include "support/mainwindowcase.h"
 #include "support/modal.h"
-#include "support/programfolder.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,26 +11,11 @@
 
 #include <memory>
 
-class tst_Closing : public QObject
+class tst_Closing : public QObject, private MainWindowCase
 {
     Q_OBJECT
 
 private:
-    ProgramFolder m_dir;
-    const QString m_wav = m_dir.wav();
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<frmMain> m_main;
-
-    frmMain &open()
-    {
-        m_main = std::make_unique<frmMain>(m_fakes->services);
-        m_main->txtFileNameWAV->setText(m_wav);
-        m_main->show();
-        if (!QTest::qWaitForWindowActive(m_main.get()))
-            qWarning("main window did not become active");
-        return *m_main;
-    }
-
     bool arm(frmMain &main)
     {
         main.txtAlarmTime->setText("7:30");
@@ -62,43 +45,55 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void init()
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
+
+    // Nothing is asked unless an alarm is set and silent: a sounding one is
+    // stopped and disarmed, and the window stays until the next close.
+    void closesWithoutAQuestion_data()
     {
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
-        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
+        QTest::addColumn<int>("route");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<bool>("sounding");
+        QTest::newRow("idle, title bar") << int(TitleBar) << false << false;
+        QTest::newRow("idle, File, Exit") << int(FileExit) << false << false;
+        QTest::newRow("test sound") << int(TitleBar) << false << true;
+        QTest::newRow("test sound while armed") << int(TitleBar) << true << true;
     }
 
-    void cleanup()
+    void closesWithoutAQuestion()
     {
-        m_main.reset();
-        closeAllWindows();
+        QFETCH(int, route);
+        QFETCH(bool, armed);
+        QFETCH(bool, sounding);
+        frmMain &main = openActive();
+        if (armed)
+            QVERIFY(arm(main));
+        if (sounding)
+            main.cmdAlarmTest_Click();
+        ModalDriver driver;
+        driver.onNextModal([](QWidget *) {}, 300);
+        requestClose(main, route);
+        QTest::qWait(400);
+        QVERIFY(!driver.ran());
+        QCOMPARE(main.isVisible(), sounding);
+        QVERIFY(!main.alarmSet() && !main.alarmSounding());
+        QVERIFY(m_fakes->sound.looping.isEmpty());
+        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
+        main.close();
+        QVERIFY(!main.isVisible());
     }
 
-    void routes_data()
+    void setAsksAndMinimizeKeepsTheAlarm_data()
     {
         QTest::addColumn<int>("route");
         QTest::newRow("title bar") << int(TitleBar);
         QTest::newRow("File, Exit") << int(FileExit);
     }
-
-    void idleClosesWithoutAQuestion_data() { routes_data(); }
-    void idleClosesWithoutAQuestion()
-    {
-        QFETCH(int, route);
-        frmMain &main = open();
-        ModalDriver driver;
-        driver.onNextModal([](QWidget *) {}, 300);
-        requestClose(main, route);
-        QVERIFY(!main.isVisible());
-        QTest::qWait(400);
-        QVERIFY(!driver.ran());
-    }
-
-    void setAsksAndMinimizeKeepsTheAlarm_data() { routes_data(); }
     void setAsksAndMinimizeKeepsTheAlarm()
     {
         QFETCH(int, route);
-        frmMain &main = open();
+        frmMain &main = openActive();
         QVERIFY(arm(main));
         const QString status = main.lblAlarmStatus->text();
         ModalDriver driver;
@@ -127,7 +122,7 @@ private Q_SLOTS:
 
     void setAndExitEndsTheProgram()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([&](QWidget *window) {
@@ -143,23 +138,9 @@ private Q_SLOTS:
         QCOMPARE(m_fakes->control.ends, 1);
     }
 
-    void soundingWithoutQuestionsStopsAndStays()
-    {
-        frmMain &main = open();
-        main.cmdAlarmTest_Click();
-        main.close();
-        QVERIFY(main.isVisible());
-        QVERIFY(!main.alarmSounding());
-        QCOMPARE(m_fakes->sound.calls.last().kind, QString("stop"));
-        QCOMPARE(main.lblAlarmStatus->text(), QString("Alarm is NOT set!"));
-        // Now idle: the next close ends the program.
-        main.close();
-        QVERIFY(!main.isVisible());
-    }
-
     void soundingWithQuestionsNeedsTheAnswerFirst()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         addQuestion(main);
         QVERIFY(arm(main));
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
@@ -183,24 +164,9 @@ private Q_SLOTS:
         QVERIFY(m_fakes->sound.looping.isEmpty());
     }
 
-    void testSoundWhileArmedStopsAndDisarmsWithoutAsking()
-    {
-        frmMain &main = open();
-        QVERIFY(arm(main));
-        main.cmdAlarmTest_Click();
-        ModalDriver driver;
-        driver.onNextModal([](QWidget *) {}, 300);
-        main.close();
-        QTest::qWait(400);
-        QVERIFY(!driver.ran());
-        QVERIFY(main.isVisible());
-        QVERIFY(!main.alarmSet());
-        QVERIFY(!main.alarmSounding());
-    }
-
     void alarmFiresBehindTheQuestion()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([&](QWidget *window) {
@@ -219,7 +185,7 @@ private Q_SLOTS:
 
     void questionClosedOtherwiseStillCancels()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         QVERIFY(arm(main));
         ModalDriver driver;
         driver.onNextModal([](QWidget *window) {
@@ -235,7 +201,7 @@ private Q_SLOTS:
 
     void questionIgnoresEscAndCloseRequests()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         frmQueryMinimize question(main.services(), main, &main);
         question.show();
         QVERIFY(waitForFocus(&question));
@@ -247,7 +213,7 @@ private Q_SLOTS:
 
     void questionDesign()
     {
-        frmMain &main = open();
+        frmMain &main = openActive();
         frmQueryMinimize question(main.services(), main, &main);
         QCOMPARE(question.windowTitle().trimmed(), QString());
         QCOMPARE(question.size(), QSize(331, 203));

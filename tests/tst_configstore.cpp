@@ -172,7 +172,7 @@ Q_DECLARE_METATYPE(Failure)
 Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Limit)
 
-class TestConfigStore : public QObject
+class tst_ConfigStore : public QObject
 {
     Q_OBJECT
 
@@ -1146,5 +1146,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestConfigStore)
+QTEST_GUILESS_MAIN(tst_ConfigStore)
 #include "tst_configstore.moc"

@@ -1,10 +1,8 @@
 // Start-up of the main window: design, settings loaded into the boxes, the
 // rule that enables Set, and how the alarm meets the machine's sleep.
-#include "app/frmmain.h"
 #include "config/configstore.h"
-#include "support/fakes.h"
+#include "support/mainwindowcase.h"
 #include "support/modal.h"
-#include "support/programfolder.h"
 #include "support/wavfile.h"
 
 #include <QAccessible>
@@ -18,41 +16,19 @@
 
 #include <memory>
 
-class tst_frmMain : public QObject
+class tst_frmMain : public QObject, private MainWindowCase
 {
     Q_OBJECT
-
-private:
-    ProgramFolder m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<frmMain> m_main;
-
-    frmMain &open()
-    {
-        m_main = std::make_unique<frmMain>(m_fakes->services);
-        return *m_main;
-    }
-    QString configPath() const { return m_dir.configPath(); }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void init()
-    {
-        QFile::remove(configPath());
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
-        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
-    }
-
-    void cleanup()
-    {
-        m_main.reset();
-        closeAllWindows();
-    }
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
 
     void noConfigurationFile()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         QCOMPARE(main.txtFileNameWAV->text(), m_dir.path() + "/roustabell.wav");
         QCOMPARE(main.txtAlarmTime->text(), QString());
         QVERIFY(!main.cmdSet->isEnabled());
@@ -62,7 +38,7 @@ private Q_SLOTS:
         QVERIFY(!main.alarmSounding());
         QVERIFY(m_fakes->messages.texts.isEmpty());
         // Loading never writes the file.
-        QVERIFY(!QFile::exists(configPath()));
+        QVERIFY(!QFile::exists(m_dir.configPath()));
     }
 
     void storedSettingsFillTheBoxesButDoNotArm()
@@ -77,7 +53,7 @@ private Q_SLOTS:
         }
         QVERIFY(configstore::saveQuestions(m_dir.path(), stored.storedPairs()).ok);
 
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         QCOMPARE(main.txtFileNameWAV->text(), QString("/sounds/wake.wav"));
         QCOMPARE(main.txtAlarmTime->text(), QString("7:30"));
         QVERIFY(main.cmdSet->isEnabled());
@@ -96,7 +72,7 @@ private Q_SLOTS:
     void storedTimeThatDoesNotParseStillLoads()
     {
         QVERIFY(configstore::saveSettings(m_dir.path(), "", "half past seven").ok);
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         QCOMPARE(main.txtAlarmTime->text(), QString("half past seven"));
         // An empty stored path gets the default.
         QCOMPARE(main.txtFileNameWAV->text(), m_dir.path() + "/roustabell.wav");
@@ -105,7 +81,7 @@ private Q_SLOTS:
 
     void design()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         QCOMPARE(main.windowTitle(), QString("Quillon's Clamorific Alarm Clock Thingy"));
         // A red clock with a white dial on a clear ground: pixels in another
         // order or row length would not read so.
@@ -145,39 +121,27 @@ private Q_SLOTS:
 
     void controlGeometry_data()
     {
-        QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QRect>("pixels");
-        // Twips divided by 15.
-        QTest::newRow("Label1") << "Label1"
-                                << "Wakey noise (.WAV) file" << QRect(8, 16, 137, 17);
-        QTest::newRow("txtFileNameWAV") << "txtFileNameWAV"
-                                        << "" << QRect(152, 8, 201, 25);
-        QTest::newRow("cmdBrowse") << "cmdBrowse"
-                                   << "Browse" << QRect(360, 8, 73, 25);
-        QTest::newRow("Label2") << "Label2"
-                                << "Wakey time" << QRect(72, 48, 73, 17);
-        QTest::newRow("txtAlarmTime") << "txtAlarmTime"
-                                      << "" << QRect(152, 40, 137, 25);
-        QTest::newRow("cmdSet") << "cmdSet"
-                                << "Set" << QRect(296, 40, 57, 25);
+        // Twips divided by 15; each row is named after its control.
+        QTest::newRow("Label1") << "Wakey noise (.WAV) file" << QRect(8, 16, 137, 17);
+        QTest::newRow("txtFileNameWAV") << "" << QRect(152, 8, 201, 25);
+        QTest::newRow("cmdBrowse") << "Browse" << QRect(360, 8, 73, 25);
+        QTest::newRow("Label2") << "Wakey time" << QRect(72, 48, 73, 17);
+        QTest::newRow("txtAlarmTime") << "" << QRect(152, 40, 137, 25);
+        QTest::newRow("cmdSet") << "Set" << QRect(296, 40, 57, 25);
         QTest::newRow("cmdAwakeTestQuestions")
-            << "cmdAwakeTestQuestions"
             << "Define \"Awareness Test\" Questions" << QRect(112, 80, 241, 33);
-        QTest::newRow("lblAlarmStatus") << "lblAlarmStatus"
-                                        << "Alarm is NOT set!" << QRect(8, 128, 449, 57);
-        QTest::newRow("cmdAlarmTest") << "cmdAlarmTest"
-                                      << "Alarm (test)" << QRect(88, 200, 81, 33);
-        QTest::newRow("cmdAlarmStop") << "cmdAlarmStop"
-                                      << "STOP! I'M UP!!!" << QRect(248, 200, 145, 33);
+        QTest::newRow("lblAlarmStatus") << "Alarm is NOT set!" << QRect(8, 128, 449, 57);
+        QTest::newRow("cmdAlarmTest") << "Alarm (test)" << QRect(88, 200, 81, 33);
+        QTest::newRow("cmdAlarmStop") << "STOP! I'M UP!!!" << QRect(248, 200, 145, 33);
     }
 
     void controlGeometry()
     {
-        QFETCH(QString, control);
         QFETCH(QString, caption);
         QFETCH(QRect, pixels);
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         const std::map<QString, QWidget *> controls{
             {"Label1", main.Label1},
             {"txtFileNameWAV", main.txtFileNameWAV},
@@ -188,9 +152,8 @@ private Q_SLOTS:
             {"cmdAwakeTestQuestions", main.cmdAwakeTestQuestions},
             {"lblAlarmStatus", main.lblAlarmStatus},
             {"cmdAlarmTest", main.cmdAlarmTest},
-            {"cmdAlarmStop", main.cmdAlarmStop},
-        };
-        QWidget *widget = controls.at(control);
+            {"cmdAlarmStop", main.cmdAlarmStop}};
+        QWidget *widget = controls.at(QTest::currentDataTag());
         QCOMPARE(widget->geometry(), pixels);
         QCOMPARE(widget->parentWidget(), main.centralWidget());
         if (auto *label = qobject_cast<QLabel *>(widget))
@@ -211,7 +174,7 @@ private Q_SLOTS:
     void browse()
     {
         QFETCH(bool, picks);
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         main.txtFileNameWAV->setText("/sounds/old.wav");
         if (picks)
             m_fakes->fileDialog.choice = QString("/sounds/not yet there.WAV");
@@ -225,7 +188,7 @@ private Q_SLOTS:
     void captionsFitTheirControls()
     {
         // Fonts here may be wider than the twips of the layout assume.
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         for (QPushButton *button : {main.cmdBrowse, main.cmdSet, main.cmdAwakeTestQuestions,
                                     main.cmdAlarmTest, main.cmdAlarmStop}) {
             const int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
@@ -245,7 +208,7 @@ private Q_SLOTS:
 
     void tabOrderAndInitialFocus()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         // A disabled Set would be skipped.
         main.txtAlarmTime->setText("7:30");
         main.show();
@@ -263,7 +226,7 @@ private Q_SLOTS:
 
     void menus()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         const QList<QAction *> top = main.menuBar()->actions();
         QCOMPARE(top.size(), 2);
         QCOMPARE(top.at(0)->text(), QString("&File"));
@@ -310,7 +273,7 @@ private Q_SLOTS:
         QFETCH(QString, sound);
         QFETCH(QString, time);
         QFETCH(bool, enabled);
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         main.txtFileNameWAV->setText(sound);
         main.txtAlarmTime->setText(time);
         QCOMPARE(main.cmdSet->isEnabled(), enabled);
@@ -324,7 +287,7 @@ private Q_SLOTS:
 
     void typingEnablesSetAsSoonAsItReadsAsATime()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         main.show();
         QVERIFY(QTest::qWaitForWindowActive(&main));
         main.txtAlarmTime->setFocus();
@@ -345,7 +308,7 @@ private Q_SLOTS:
 
     void inputsCarryTheirLabelsAsAccessibleNames()
     {
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         QAccessibleInterface *sound = QAccessible::queryAccessibleInterface(main.txtFileNameWAV);
         QAccessibleInterface *time = QAccessible::queryAccessibleInterface(main.txtAlarmTime);
         QVERIFY(sound && time);
@@ -383,7 +346,7 @@ private Q_SLOTS:
         QFETCH(bool, test);
         QFETCH(QString, told);
         m_fakes->sound.problem = SoundProblem(problem);
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         const QString file = m_dir.path() + "/roustabell.wav";
         QVERIFY(writeToneWav(file, 440, 0.2));
         main.txtAlarmTime->setText("7:30");
@@ -412,7 +375,7 @@ private Q_SLOTS:
         m_fakes->clock.toNextSecondMs = 300;
         QElapsedTimer elapsed;
         elapsed.start();
-        frmMain &main = open();
+        frmMain &main = openAsLoaded();
         const int before = m_fakes->clock.reads;
         QTRY_VERIFY_WITH_TIMEOUT(m_fakes->clock.reads > before, 2000);
         QVERIFY2(elapsed.elapsed() >= 290 && elapsed.elapsed() < 900,
@@ -455,7 +418,6 @@ private Q_SLOTS:
         QFETCH(QDateTime, wakeUp);
         QFETCH(QStringList, calls);
         frmMain &main = open();
-        main.txtFileNameWAV->setText(m_dir.wav());
         for (const QString &step : steps) {
             const QString argument = step.section(' ', 1);
             if (step.startsWith("set ")) {
@@ -494,7 +456,6 @@ private Q_SLOTS:
         QFETCH(QTime, wokenAt);
         QFETCH(bool, sounds);
         frmMain &main = open();
-        main.txtFileNameWAV->setText(m_dir.wav());
         if (!armedFor.isEmpty()) {
             main.txtAlarmTime->setText(armedFor);
             main.cmdSet_Click();

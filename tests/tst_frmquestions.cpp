@@ -1,9 +1,8 @@
 // The question editor, driven as a person would: real focus changes, clicks
 // and keystrokes on the shown window, working on the main window's set.
-#include "app/frmmain.h"
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
-#include "support/fakes.h"
+#include "support/mainwindowcase.h"
 #include "support/modal.h"
 
 #include <QApplication>
@@ -13,7 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyleOptionButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -110,21 +108,18 @@ void clearByKeyboard()
 
 } // namespace
 
-class tst_frmQuestions : public QObject
+class tst_frmQuestions : public QObject, private MainWindowCase
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<frmMain> m_main;
+    // A child of the main window, so it goes first.
     std::unique_ptr<frmQuestions> m_editor;
-
-    QString configPath() const { return configstore::filePath(m_dir.path()); }
 
     frmMain &makeMain(const Pairs &pairs)
     {
-        m_main = std::make_unique<frmMain>(m_fakes->services);
+        m_editor.reset();
+        openAsLoaded();
         for (const auto &[question, answer] : pairs) {
             auto record = std::make_shared<AwareTestQuestion>();
             record->setQuestion(question);
@@ -182,15 +177,14 @@ private Q_SLOTS:
 
     void init()
     {
-        QFile::remove(configPath());
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
+        m_editor.reset();
+        startCase();
     }
 
     void cleanup()
     {
         m_editor.reset();
-        m_main.reset();
-        closeAllWindows();
+        endCase();
     }
 
     void windowDesign()
@@ -311,7 +305,7 @@ private Q_SLOTS:
         verifyNothingSelected();
         QCOMPARE(QApplication::focusWidget(), editor().cmdOK);
         // Opening neither writes the file nor touches the set.
-        QVERIFY(!QFile::exists(configPath()));
+        QVERIFY(!QFile::exists(m_dir.configPath()));
         QCOMPARE(questionsOf(m_main->Questions), expected);
     }
 
@@ -357,7 +351,7 @@ private Q_SLOTS:
         QCOMPARE(editor().txtAnswer->text(), QString());
         QCOMPARE(QApplication::focusWidget(), editor().cmdAdd);
         // Nothing is saved before Done.
-        QVERIFY(!QFile::exists(configPath()));
+        QVERIFY(!QFile::exists(m_dir.configPath()));
     }
 
     void placeholderOnFocus_data()
@@ -646,7 +640,7 @@ private Q_SLOTS:
         QCOMPARE(m_main->Questions.count(), pairsAfter);
         QCOMPARE(editor().cboQA_List->listCount(), pairsAfter);
         QCOMPARE(!editor().isVisible(), closed);
-        QCOMPARE(QFile::exists(configPath()), closed);
+        QCOMPARE(QFile::exists(m_dir.configPath()), closed);
     }
 
     void cannotBeClosedByThePerson_data()
@@ -676,7 +670,7 @@ private Q_SLOTS:
         }
         QCoreApplication::processEvents();
         QVERIFY(editor().isVisible());
-        QVERIFY(!QFile::exists(configPath()));
+        QVERIFY(!QFile::exists(m_dir.configPath()));
         QCOMPARE(m_main->Questions.count(), 1);
     }
 
@@ -686,7 +680,7 @@ private Q_SLOTS:
         click(editor().cmdOK);
         QVERIFY(!editor().isVisible());
         QCOMPARE(editor().result(), int(QDialog::Accepted));
-        QVERIFY(QFile::exists(configPath()));
+        QVERIFY(QFile::exists(m_dir.configPath()));
         const configstore::StoredSettings stored = configstore::load(m_dir.path());
         QCOMPARE(storedQuestions(stored), QStringList({"q0", "", "a & <b>"}));
         QCOMPARE(storedAnswers(stored), QStringList({"a0", "", "\"c\""}));
@@ -767,7 +761,7 @@ private Q_SLOTS:
         QCOMPARE(main.Questions.count(), 0);
         QVERIFY(main.alarmSounding());
         QVERIFY(configstore::load(m_dir.path()).pairs.isEmpty());
-        QVERIFY(QFile::exists(configPath()));
+        QVERIFY(QFile::exists(m_dir.configPath()));
 
         ModalDriver challenge;
         challenge.onNextModal([](QWidget *) {}, 500);

@@ -1,10 +1,8 @@
 // Two simulated days of one-second ticks through the window's own timer, with
 // a hundred alarms set, fired and stopped at varied moments.
-#include "app/frmmain.h"
 #include "awareness/frmawaretest.h"
-#include "support/fakes.h"
+#include "support/mainwindowcase.h"
 #include "support/modal.h"
-#include "support/programfolder.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -121,15 +119,11 @@ QDateTime utc(const char *text)
 
 Q_DECLARE_METATYPE(ClockJumps)
 
-class tst_LongRun : public QObject
+class tst_LongRun : public QObject, private MainWindowCase
 {
     Q_OBJECT
 
 private:
-    ProgramFolder m_dir;
-    const QString m_wav = m_dir.wav();
-    std::unique_ptr<FakeServices> m_fakes;
-    std::unique_ptr<frmMain> m_main;
     QRandomGenerator m_random{20261231};
 
     qint64 m_now = 0; // seconds since the run began
@@ -293,21 +287,15 @@ private:
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
-    void cleanup()
-    {
-        m_main.reset();
-        closeAllWindows();
-    }
+    void init() { startCase(); }
+    void cleanup() { endCase(); }
 
     void fortyEightHours()
     {
         QElapsedTimer elapsed;
         elapsed.start();
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
         m_fakes->clock.value = valueAt(0);
-        m_main = std::make_unique<frmMain>(m_fakes->services);
-        frmMain &main = *m_main;
-        main.txtFileNameWAV->setText(m_wav);
+        frmMain &main = open();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         const qsizetype windowsAtStart = QApplication::topLevelWidgets().size();
@@ -500,11 +488,8 @@ private Q_SLOTS:
 
         WallClock clock{start.toSecsSinceEpoch(), change.toSecsSinceEpoch(), before * 3600,
                         after * 3600};
-        m_fakes = std::make_unique<FakeServices>(m_dir.path());
         m_fakes->clock.value = clock.value();
-        m_main = std::make_unique<frmMain>(m_fakes->services);
-        frmMain &main = *m_main;
-        main.txtFileNameWAV->setText(m_wav);
+        frmMain &main = open();
         main.txtAlarmTime->setText(typed);
         main.cmdSet->click();
         QVERIFY(main.alarmSet());

@@ -215,21 +215,34 @@ private Q_SLOTS:
         QCOMPARE(third, first);
     }
 
-    void aboutIsAFixedDialogWithCloseButtonOnly()
+    // A fixed size and a close button only; the close button unloads it, and
+    // About runs no lookup then.
+    void fixedDialogWithCloseButtonOnly_data()
     {
-        frmAbout about(m_fakes->services);
-        QVERIFY(showAndActivate(about));
-        const Qt::WindowFlags flags = about.windowFlags();
-        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QCOMPARE(about.minimumSize(), QSize(382, 237));
-        QCOMPARE(about.maximumSize(), about.minimumSize());
-        QCOMPARE(about.size(), about.minimumSize());
+        QTest::addColumn<bool>("about");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("About") << true << QSize(382, 237);
+        QTest::newRow("License") << false << QSize(480, 467);
+    }
 
-        // The close button unloads it like OK, and runs no lookup.
-        about.close();
-        QVERIFY(!about.isVisible());
+    void fixedDialogWithCloseButtonOnly()
+    {
+        QFETCH(bool, about);
+        QFETCH(QSize, size);
+        std::unique_ptr<QDialog> window;
+        if (about)
+            window = std::make_unique<frmAbout>(m_fakes->services);
+        else
+            window = std::make_unique<frmLicense>();
+        QVERIFY(showAndActivate(*window));
+        const Qt::WindowFlags flags = window->windowFlags();
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QCOMPARE(window->minimumSize(), size);
+        QCOMPARE(window->maximumSize(), size);
+        QCOMPARE(window->size(), size);
+        window->close();
+        QVERIFY(!window->isVisible());
         QVERIFY(m_fakes->registry.openedKeys.isEmpty());
     }
 
@@ -612,10 +625,7 @@ private Q_SLOTS:
     void unavailableMessageHasOnlyOK()
     {
         QtMessageBoxService realMessages;
-        const Services &fakes = m_fakes->services;
-        Services services{fakes.clock,     fakes.sound,    realMessages, fakes.fileDialog,
-                          fakes.launcher,  fakes.registry, fakes.random, fakes.control,
-                          fakes.inhibitor, fakes.wake,     m_dir.path(), m_dir.path()};
+        Services services = swapServices(m_fakes->services, realMessages);
         frmAbout about(services);
         QVERIFY(showAndActivate(about));
 
@@ -765,20 +775,6 @@ private Q_SLOTS:
         // Wrapped at the box's width: no line runs past its right edge.
         QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         QVERIFY(box->document()->size().width() <= box->viewport()->width());
-    }
-
-    void licenseIsAFixedDialogWithCloseButton()
-    {
-        frmLicense terms;
-        QVERIFY(showAndActivate(terms));
-        const Qt::WindowFlags flags = terms.windowFlags();
-        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-        QVERIFY(flags & Qt::WindowCloseButtonHint);
-        QCOMPARE(terms.minimumSize(), QSize(480, 467));
-        QCOMPARE(terms.maximumSize(), terms.minimumSize());
-        terms.close();
-        QVERIFY(!terms.isVisible());
     }
 
     void licenseKeyboard_data()

@@ -3,6 +3,7 @@
 // the samples.
 #include "sound/engine/decoder.h"
 #include "sound/engine/pulsesoundservice.h"
+#include "support/required.h"
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 
@@ -239,17 +240,6 @@ int noServerChild(const QString &tonePath)
 
 } // namespace
 
-// Sound cases skip without a sound server, unless one is required.
-#define REQUIRE_SOUND()                                                                            \
-    do {                                                                                           \
-        QString why_;                                                                              \
-        if (!soundReady(&why_)) {                                                                  \
-            if (qEnvironmentVariable("ROUSTABELL_REQUIRE_SOUND") == QLatin1String("1"))            \
-                QFAIL(qPrintable(QStringLiteral("ROUSTABELL_REQUIRE_SOUND=1, but ") + why_));      \
-            QSKIP(qPrintable(why_));                                                               \
-        }                                                                                          \
-    } while (false)
-
 class tst_Sound : public QObject
 {
     Q_OBJECT
@@ -272,13 +262,13 @@ private:
                                                                                   : QString();
     }
 
-    bool soundReady(QString *why)
+    // Why no sound server can be heard now, or nothing when one can.
+    QString soundMissing()
     {
-        if (!m_soundReason.isEmpty()) {
-            *why = m_soundReason;
-            return false;
-        }
-        return m_recording.running() || m_recording.start(why);
+        QString why = m_soundReason;
+        if (why.isEmpty() && !m_recording.running())
+            m_recording.start(&why);
+        return why;
     }
 
     // Puts the test sink back if a case that removes it stopped half way.
@@ -353,7 +343,7 @@ private Q_SLOTS:
 
     void nothingConnectsUntilUsed()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         PulseSoundService sound;
         sound.stop();
         QCOMPARE(sound.activity(), PulseSoundService::Activity::Idle);
@@ -433,7 +423,7 @@ private Q_SLOTS:
 
     void loopIsHeardAndRepeats()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(QByteArray, bytes);
         QFETCH(double, frequency);
         QFETCH(double, seconds);
@@ -462,7 +452,7 @@ private Q_SLOTS:
 
     void stopSilencesAtOnce()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         PulseSoundService sound;
         const QString file = writeTone("stop.wav", 500, 0.5);
         sound.startLoop(file);
@@ -499,7 +489,7 @@ private Q_SLOTS:
 
     void playOnceLastsTheClip()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(QByteArray, bytes);
         QFETCH(double, frequency);
         QFETCH(int, clipMs);
@@ -547,7 +537,7 @@ private Q_SLOTS:
 
     void unplayableLoopRingsTheBuiltIn()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(QString, file);
         PulseSoundService sound;
         const qint64 start = m_recording.mark();
@@ -578,7 +568,7 @@ private Q_SLOTS:
 
     void unplayableOnceBuzzesTheBuiltIn()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(QString, file);
         PulseSoundService sound;
         const qint64 start = m_recording.mark();
@@ -616,7 +606,7 @@ private Q_SLOTS:
 
     void newRequestReplacesTheOld()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(bool, secondIsLoop);
         const QString first = writeTone("first.wav", 500, 0.4);
         const QString second = writeTone("second.wav", 1500, 0.6);
@@ -653,7 +643,7 @@ private Q_SLOTS:
 
     void requestDuringSinglePlayEndsTheWait()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString once = writeTone("long-once.wav", 500, 2.0);
         const QString loop = writeTone("takes-over.wav", 1200, 0.4);
         PulseSoundService sound;
@@ -681,7 +671,7 @@ private Q_SLOTS:
 
     void preparedLoopStartsAtOnce()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString file = writeTone("prepared.wav", 1000, 0.5);
         PulseSoundService sound;
         sound.prepare(file); // returns once connected
@@ -709,7 +699,7 @@ private Q_SLOTS:
 
     void changedFileIsPlayedAnew()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString file = path("changing.wav");
         QVERIFY(writeFile(file, toneWav(500, 0.4)));
         PulseSoundService sound;
@@ -739,7 +729,7 @@ private Q_SLOTS:
     // The desktop's sound settings list the stream as an alarm of this program.
     void streamIsKnownAsAnAlarm()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         PulseSoundService sound;
         sound.startLoop(writeTone("role.wav", 600, 0.4));
         const QString pid = QString::number(QCoreApplication::applicationPid());
@@ -785,7 +775,7 @@ private Q_SLOTS:
 
     void checkTellsWhatWillBeHeard()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         QFETCH(QString, file);
         QFETCH(QStringList, pactl);
         QFETCH(int, problem);
@@ -801,7 +791,7 @@ private Q_SLOTS:
 
     void loopSurvivesLostConnection()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString file = writeTone("survivor.wav", 700, 0.4);
         PulseSoundService sound;
         sound.startLoop(file);
@@ -839,7 +829,7 @@ private Q_SLOTS:
 
     void loopSurvivesTheDeviceGoingAway()
     {
-        REQUIRE_SOUND();
+        SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString file = writeTone("device.wav", 700, 0.4);
         const auto sinkModule = [] {
             const QString modules = runTool(QStringLiteral("pactl"), {"list", "short", "modules"});

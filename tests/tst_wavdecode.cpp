@@ -157,6 +157,10 @@ private Q_SLOTS:
             << riff({chunk("data", tone), chunk("LIST", "between"), fmt16}) << qint64(2000);
         QTest::newRow("chunk after the data")
             << riff({fmt16, chunk("data", tone), chunk("LIST", "after")}) << qint64(2000);
+        // Taken as it stands, a block align of 0 would divide by zero.
+        QTest::newRow("block align 0")
+            << riff({chunk("fmt ", fmtBody(1, 1, 8000, 16, 0)), chunk("data", tone)})
+            << qint64(2000);
     }
 
     void oddLayoutsAreRead()

@@ -2,6 +2,7 @@
 // directory of its own, driven from outside with keystrokes through the X
 // server and the window manager, judged by the recorded sound and its file.
 #include "config/configstore.h"
+#include "support/required.h"
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 
@@ -108,19 +109,11 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        const bool required = qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_DESKTOP") == 1;
-        if (qEnvironmentVariableIsEmpty("DISPLAY") ||
-            QStandardPaths::findExecutable("xdotool").isEmpty()) {
-            if (required)
-                QFAIL("no X server or no xdotool, but a desktop is required");
-            QSKIP("needs an X server with a window manager and xdotool");
-        }
-        const QString noSound = SoundRecorder::unavailableReason();
-        if (!noSound.isEmpty()) {
-            if (qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_SOUND") == 1)
-                QFAIL(qPrintable(noSound));
-            QSKIP(qPrintable(noSound));
-        }
+        const bool desktop = !qEnvironmentVariableIsEmpty("DISPLAY") &&
+                             !QStandardPaths::findExecutable("xdotool").isEmpty();
+        SKIP_UNLESS_REQUIRED(desktop ? QString() : "needs an X server, a window manager, xdotool",
+                             "ROUSTABELL_REQUIRE_DESKTOP");
+        SKIP_UNLESS_REQUIRED(SoundRecorder::unavailableReason(), "ROUSTABELL_REQUIRE_SOUND");
         QVERIFY(m_dir.isValid());
         // A program directory of its own: the executable with its sound module
         // and its two sounds.

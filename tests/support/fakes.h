@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <type_traits>
 
 // Recording fakes of the platform services, for fast window tests.
 
@@ -194,3 +195,26 @@ struct FakeServices
     FakeWakeScheduler wake;
     Services services;
 };
+
+// The one of services that is a Base, or kept when none is.
+template <typename Base, typename... Swapped> Base &swapped(Base &kept, Swapped &...services)
+{
+    Base *chosen = &kept;
+    const auto take = [&]<typename T>(T &service) {
+        if constexpr (std::is_base_of_v<Base, T>)
+            chosen = &service;
+    };
+    (take(services), ...);
+    return *chosen;
+}
+
+// base with the services given put in place of those of their kinds, so that
+// a case that swaps one names only that one.
+template <typename... Swapped> Services swapServices(const Services &base, Swapped &...s)
+{
+    return Services{
+        swapped(base.clock, s...),      swapped(base.sound, s...),    swapped(base.messages, s...),
+        swapped(base.fileDialog, s...), swapped(base.launcher, s...), swapped(base.registry, s...),
+        swapped(base.random, s...),     swapped(base.control, s...),  swapped(base.inhibitor, s...),
+        swapped(base.wake, s...),       base.programDirectory,        base.configDirectory};
+}
