@@ -334,27 +334,41 @@ int runHook(const std::string &command, pid_t pid, Window window)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The root window's client list, watched from before the start, so that a
+// window listed at once is not missed.
+struct Watch
 {
-    const Options o = parse(argc, argv);
-    Display *dpy = XOpenDisplay(nullptr);
-    if (!dpy) {
-        std::fprintf(stderr, "mapprobe: cannot open the display\n");
-        return 1;
-    }
-    XSetErrorHandler(ignoreXErrors);
-    const Window root = DefaultRootWindow(dpy);
-    const Atoms atoms{
-        XInternAtom(dpy, "_NET_CLIENT_LIST", False), XInternAtom(dpy, "_NET_WM_NAME", False),
-        XInternAtom(dpy, "UTF8_STRING", False), XInternAtom(dpy, "_NET_WM_PID", False)};
-    XSelectInput(dpy, root, PropertyChangeMask);
+    Display *dpy;
+    Window root;
+    Atoms atoms;
     std::set<Window> seen;
-    for (Window w : clientList(dpy, root, atoms))
-        seen.insert(w);
-    XSync(dpy, False);
+};
 
+Watch watchClients(Display *dpy)
+{
+    Watch w{dpy,
+            DefaultRootWindow(dpy),
+            Atoms{XInternAtom(dpy, "_NET_CLIENT_LIST", False),
+                  XInternAtom(dpy, "_NET_WM_NAME", False), XInternAtom(dpy, "UTF8_STRING", False),
+                  XInternAtom(dpy, "_NET_WM_PID", False)},
+            {}};
+    XSelectInput(dpy, w.root, PropertyChangeMask);
+    for (Window c : clientList(dpy, w.root, w.atoms))
+        w.seen.insert(c);
+    XSync(dpy, False);
+    return w;
+}
+
+struct Child
+{
+    pid_t pid = -1;
+    Clock::time_point start;
+};
+
+// Everything the child needs is made before the clock starts, so that only
+// fork and exec count in its start-up.
+Child launch(const Options &o, Display *dpy)
+{
     std::vector<std::string> envStorage;
     std::vector<char *> envp = environment(o, envStorage);
     std::vector<char *> args;
@@ -366,15 +380,16 @@ int main(int argc, char **argv)
         logFd = open(o.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (logFd < 0) {
             std::perror("mapprobe: log");
-            return 1;
+            return {};
         }
     }
 
-    const Clock::time_point start = Clock::now();
+    Child child;
+    child.start = Clock::now();
     const pid_t pid = fork();
     if (pid < 0) {
         std::perror("mapprobe: fork");
-        return 1;
+        return {};
     }
     if (pid == 0) {
         // Its own process group, so that whatever it starts ends with it.
@@ -401,15 +416,29 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    child.pid = pid;
+    return child;
+}
 
+struct Mapped
+{
+    Window window;
+    double ms;
+};
+
+// The program's window, from the moment the window manager lists it with its
+// title; nothing when the program ends first or the time runs out.
+std::optional<Mapped> waitForWindow(const Options &o, Watch &watch, const Child &child)
+{
+    Display *dpy = watch.dpy;
     Window found = 0;
     auto check = [&](Window w) {
-        if (!found && isTheWindow(dpy, w, atoms, o.title, pid))
+        if (!found && isTheWindow(dpy, w, watch.atoms, o.title, child.pid))
             found = w;
     };
     auto scanList = [&] {
-        for (Window w : clientList(dpy, root, atoms)) {
-            if (seen.insert(w).second) {
+        for (Window w : clientList(dpy, watch.root, watch.atoms)) {
+            if (watch.seen.insert(w).second) {
                 // Titles set after the listing count from the moment they are set.
                 XSelectInput(dpy, w, PropertyChangeMask);
                 check(w);
@@ -418,46 +447,55 @@ int main(int argc, char **argv)
     };
     scanList();
     int status = 0;
-    double mapMs = -1;
     while (!found) {
         while (!found && XPending(dpy)) {
             XEvent ev;
             XNextEvent(dpy, &ev);
             if (ev.type != PropertyNotify)
                 continue;
-            if (ev.xproperty.window == root && ev.xproperty.atom == atoms.clientList)
+            if (ev.xproperty.window == watch.root && ev.xproperty.atom == watch.atoms.clientList)
                 scanList();
-            else if (ev.xproperty.window != root &&
-                     (ev.xproperty.atom == XA_WM_NAME || ev.xproperty.atom == atoms.netWmName))
+            else if (ev.xproperty.window != watch.root &&
+                     (ev.xproperty.atom == XA_WM_NAME ||
+                      ev.xproperty.atom == watch.atoms.netWmName))
                 check(ev.xproperty.window);
         }
-        if (found) {
-            mapMs = msSince(start);
+        if (found)
             break;
-        }
-        if (!alive(pid, &status)) {
+        if (!alive(child.pid, &status)) {
             std::fprintf(stderr, "mapprobe: the program ended before its window was listed\n");
-            return 1;
+            return std::nullopt;
         }
-        if (msSince(start) > o.timeoutMs) {
+        if (msSince(child.start) > o.timeoutMs) {
             std::fprintf(stderr, "mapprobe: no window titled \"%s\" within %d ms\n",
                          o.title.c_str(), o.timeoutMs);
-            finish(pid);
-            return 1;
+            finish(child.pid);
+            return std::nullopt;
         }
         pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
         poll(&pfd, 1, 20);
     }
+    return Mapped{found, msSince(child.start)};
+}
+
+// What the program costs once its window is there: run time up to the map,
+// then what --after-map, --rss-at-ms and --window-s ask for. Returns the exit
+// status.
+int sample(const Options &o, const Child &child, const Mapped &mapped)
+{
+    const pid_t pid = child.pid;
+    const Clock::time_point start = child.start;
+    int exitStatus = 0;
     // Run time up to the map, less disturbed by other work than the wall clock.
     const Counters atMap = readCounters(pid);
-    std::printf("map_ms=%.1f\nwindow=%lu\npid=%d\n", mapMs, found, pid);
+    std::printf("map_ms=%.1f\nwindow=%lu\npid=%d\n", mapped.ms, mapped.window, pid);
     if (atMap.ok)
         std::printf("cpu_to_map_ms=%.2f\n", static_cast<double>(atMap.schedNs) / 1e6);
     std::fflush(stdout);
 
     int rc = 0;
     if (!o.afterMap.empty()) {
-        const int hookRc = runHook(o.afterMap, pid, found);
+        const int hookRc = runHook(o.afterMap, pid, mapped.window);
         std::printf("after_map_rc=%d\n", hookRc);
         if (hookRc != 0)
             rc = 1;
@@ -486,7 +524,7 @@ int main(int argc, char **argv)
                               std::chrono::duration<double>(o.windowS)));
         const Counters after = readCounters(pid);
         const double seconds = std::chrono::duration<double>(Clock::now() - from).count();
-        if (!before.ok || !after.ok || !alive(pid, &status)) {
+        if (!before.ok || !after.ok || !alive(pid, &exitStatus)) {
             std::fprintf(stderr, "mapprobe: the program ended during the window\n");
             rc = 1;
         } else {
@@ -506,7 +544,29 @@ int main(int argc, char **argv)
             std::printf("rss_end_kb=%ld\n", rssKb(pid));
         }
     }
-    finish(pid);
+    return rc;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Options o = parse(argc, argv);
+    Display *dpy = XOpenDisplay(nullptr);
+    if (!dpy) {
+        std::fprintf(stderr, "mapprobe: cannot open the display\n");
+        return 1;
+    }
+    XSetErrorHandler(ignoreXErrors);
+    Watch watch = watchClients(dpy);
+    const Child child = launch(o, dpy);
+    if (child.pid < 0)
+        return 1;
+    const auto mapped = waitForWindow(o, watch, child);
+    if (!mapped)
+        return 1;
+    const int rc = sample(o, child, *mapped);
+    finish(child.pid);
     XCloseDisplay(dpy);
     return rc;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmark suite on a private desktop and sound server,
-# and prints each figure against its budget. See bench/README.md.
+# Builds and runs the benchmark suite on a private desktop and sound server;
+# bench/report.py then prints each figure against its budget. See bench/README.md.
 #   bench/run.sh [--runs N] [--seconds S] [--smoke] [--peers] [--build-dir DIR] [--no-build]
 #   --peers also times the installed desktop alarm clocks of other projects.
 # Exit status: 0 when every measurement ran (budgets missed or not), 1 when a
@@ -76,7 +76,7 @@ baseline=$build/bench/roustabell_baseline
 for f in "$program" "$mapprobe" "$soundprobe" "$baseline"; do
     [ -x "$f" ] || { echo "missing $f (build it, or drop --no-build)" >&2; exit 1; }
 done
-for tool in xdotool parec Xvfb openbox; do
+for tool in xdotool parec Xvfb openbox python3; do
     command -v "$tool" >/dev/null || {
         echo "$tool is missing (scripts/deps.sh test installs it)" >&2
         exit 1
@@ -306,7 +306,8 @@ export -n BENCH_PROGDIR BENCH_RUNDIR 2>/dev/null || true
 # In-process timings with the large set, on the same desktop.
 inproc_runs=$runs
 [ "$inproc_runs" -gt 7 ] && inproc_runs=7
-declare -A inproc_out
+# The in-process benchmarks that ran, for the report to print.
+inproc_ran=()
 for name in "${bench_sources[@]}"; do
     exe=$build/bench/$name
     if [ ! -x "$exe" ]; then
@@ -324,10 +325,9 @@ for name in "${bench_sources[@]}"; do
         reps=$inproc_runs
         [ "$smoke" = 1 ] && reps=1
     fi
-    inproc_out[$name]=""
+    inproc_ran+=("$name")
     for rep in $(seq "$reps"); do
         if out=$(timeout 600 "$exe" "${args[@]}" 2>"$work/results/$name.$rep.err"); then
-            inproc_out[$name]+="$out"$'\n'
             printf '%s\n' "$out" >"$work/results/$name.$rep.out"
         else
             log "$name failed: $(tail -3 "$work/results/$name.$rep.err" | tr '\n' ' ')"
@@ -337,203 +337,18 @@ for name in "${bench_sources[@]}"; do
     done
 done
 
-# ---- the table ---------------------------------------------------------------
-# Printed in the format of the README's Performance table, so that a full
-# run's can be pasted there as it is.
-# fmt "median min max count" SCALE DECIMALS UNIT: "147.2 ms [120.1–281.0]".
-fmt() {
-    awk -v s="$2" -v d="$3" -v u="$4" '{
-        if ($4 == 0) { print "n/a"; exit }
-        f = "%." d "f"
-        printf f " %s [" f "–" f "]\n", $1 * s, u, $2 * s, $3 * s }' <<<"$1"
-}
-median_of() { awk '{ print $1 }' <<<"$1"; }
-# verdict VALUE LIMIT: met when VALUE <= LIMIT.
-verdict() {
-    awk -v v="$1" -v l="$2" 'BEGIN {
-        if (v !~ /^[0-9.eE+-]+$/ || v == "-" || l !~ /^[0-9.]+$/) print "n/a"
-        else if (v + 0 <= l + 0) print "met"; else print "not met" }'
-}
-scaled() { awk -v s="$2" '{ print ($1 == "-") ? "-" : $1 * s }' <<<"$1"; }
-rows=()
-row() { rows+=("$1|$2|$3|$4"); }
-mib=$(awk 'BEGIN { print 1 / 1024 }')
-
-per30() { # KEY NAME: KEY (CPU ms over the window) scaled to 30 s, one a run
-    local f
-    for f in "$work/results/$2".[0-9]*; do
-        case $f in *.log | *.err) continue ;; esac
-        awk -F= -v k="$1" '$1 == k { c = $2 } /^window_s=/ { w = $2 }
-            END { if (w > 0) printf "%.2f\n", c * 30 / w }' "$f"
-    done
-}
-
-# starts KEY WHICH: KEY of every start of WHICH (baseline or idle).
-starts() { values "$2" "$1"; values "start-$2" "$1"; }
-map_b=$(starts map_ms baseline | stats)
-map_i=$(starts map_ms idle | stats)
-# ratio_to_bare MEDIAN: "1.05×" against the bare window's start, or "–".
-ratio_to_bare() {
-    awk -v i="$1" -v b="$(median_of "$map_b")" 'BEGIN {
-        if (i == "-" || b == "-" || b <= 0) print "–"; else printf "%.2f×\n", i / b }'
-}
-ratio=$(ratio_to_bare "$(median_of "$map_i")")
-row "start to window mapped" "$(fmt "$map_i" 1 1 ms)" "$(fmt "$map_b" 1 1 ms)" \
-    "≤ 1.1× the bare window: $(verdict "${ratio%×}" 1.1) ($ratio)"
-
-row "  run time of its threads up to then" "$(fmt "$(starts cpu_to_map_ms idle | stats)" 1 1 ms)" \
-    "$(fmt "$(starts cpu_to_map_ms baseline | stats)" 1 1 ms)" "–"
-
-rss_b=$(values baseline rss_kb | stats)
-rss_limit=$(awk -v b="$(median_of "$rss_b")" 'BEGIN {
-    if (b == "-") print "-"; else printf "%.1f", b / 1024 + 1.5 }')
-r=$(values idle rss_kb | stats)
-row "RSS 3 s after start, idle" "$(fmt "$r" "$mib" 1 MiB)" "$(fmt "$rss_b" "$mib" 1 MiB)" \
-    "≤ the bare window + 1.5 MiB (${rss_limit} MiB): $(verdict "$(scaled "$(median_of "$r")" "$mib")" "$rss_limit")"
-r=$(values armed rss_kb | stats)
-row "RSS 3 s after start, armed" "$(fmt "$r" "$mib" 1 MiB)" "–" \
-    "≤ 33 MiB: $(verdict "$(scaled "$(median_of "$r")" "$mib")" 33)"
-row "  of which anonymous, idle / armed" \
-    "$(fmt "$(values idle rss_anon_kb | stats)" "$mib" 1 MiB) / $(fmt "$(values armed rss_anon_kb | stats)" "$mib" 1 MiB)" \
-    "$(fmt "$(values baseline rss_anon_kb | stats)" "$mib" 1 MiB)" "–"
-for kind in idle armed; do
-    base="–"
-    [ $kind = idle ] && base=$(fmt "$(per30 cpu_sched_ms baseline | stats)" 1 1 ms)
-    c=$(per30 cpu_sched_ms $kind | stats)
-    row "run time of all threads per 30 s, $kind" "$(fmt "$c" 1 1 ms)" "$base" \
-        "≤ 20 ms: $(verdict "$(median_of "$c")" 20)"
+# ---- the report --------------------------------------------------------------
+report=(--runs "$runs" --seconds "$seconds" --pairs "$pairs" --big-label "$big_label")
+for name in "${inproc_ran[@]}"; do
+    report+=(--inproc "$name")
 done
-# utime + stime comes in 10 ms ticks: a coarse check of the row above.
-row "  same from utime + stime, idle / armed" \
-    "$(fmt "$(per30 cpu_ms idle | stats)" 1 0 ms) / $(fmt "$(per30 cpu_ms armed | stats)" 1 0 ms)" \
-    "$(fmt "$(per30 cpu_ms baseline | stats)" 1 0 ms)" "–"
-for kind in idle armed; do
-    base="–"
-    [ $kind = idle ] && base=$(fmt "$(values baseline csw_threads_per_s | stats)" 1 2 /s)
-    c=$(values $kind csw_threads_per_s | stats)
-    row "context switches, all threads, $kind" "$(fmt "$c" 1 2 /s)" "$base" \
-        "≤ 2/s: $(verdict "$(median_of "$c")" 2)"
+for name in "${peer_names[@]}"; do
+    state=ok
+    [ -n "${peer_failed[$name]+x}" ] && state=failed
+    [ -n "${peer_command[$name]+x}" ] || state=missing
+    report+=(--peer "$name|${peer_version[$name]:-}|$state")
 done
-row "  of which the main thread, idle / armed" \
-    "$(fmt "$(values idle csw_main_per_s | stats)" 1 2 /s) / $(fmt "$(values armed csw_main_per_s | stats)" 1 2 /s)" \
-    "$(fmt "$(values baseline csw_main_per_s | stats)" 1 2 /s)" "–"
-
-# seconds_row FIGURE NAME KEY LIMIT: a sound or window time kept in ms, shown in s.
-seconds_row() {
-    local s
-    s=$(values "$2" "$3" | stats)
-    row "$1" "$(fmt "$s" 0.001 3 s)" "–" "≤ $4 s: $(verdict "$(scaled "$(median_of "$s")" 0.001)" "$4")"
-}
-seconds_row "alarm audible after its due second" latency onset_ms 1.1
-seconds_row "silent after Stop" latency silent_ms 0.1
-seconds_row "first Alarm (test) press to audible" testpress onset_ms 0.1
-loop_default=$(values loop-default loop_rss_kb | stats)
-loop_long=$(values loop-long loop_rss_kb | stats)
-loop_limit=$(awk -v d="$(median_of "$loop_default")" 'BEGIN {
-    if (d == "-") print "-"; else printf "%.1f", d / 1024 + 1 }')
-row "RSS 5 s into the alarm, default sound / $big_label file" \
-    "$(fmt "$loop_default" "$mib" 1 MiB) / $(fmt "$loop_long" "$mib" 1 MiB)" "–" \
-    "the $big_label file ≤ the default sound + 1 MiB (${loop_limit} MiB): $(verdict "$(scaled "$(median_of "$loop_long")" "$mib")" "$loop_limit")"
-row "  peak RSS by then (VmHWM), default / $big_label" \
-    "$(fmt "$(values loop-default loop_hwm_kb | stats)" "$mib" 1 MiB) / $(fmt "$(values loop-long loop_hwm_kb | stats)" "$mib" 1 MiB)" \
-    "–" "–"
-
-# Paired by run, so that a slow stretch of the machine hits both sides.
-delta=$(for run in $(seq "$runs"); do
-    p=$(sed -n 's/^map_ms=//p' "$work/results/pairs.$run" 2>/dev/null || true)
-    i=$(sed -n 's/^map_ms=//p' "$work/results/idle.$run" 2>/dev/null || true)
-    if [ -n "$p" ] && [ -n "$i" ]; then awk -v p="$p" -v i="$i" 'BEGIN { print p - i }'; fi
-done | stats)
-row "start-up with $pairs pairs, slower than with none" "$(fmt "$delta" 0.001 3 s)" "–" \
-    "≤ 0.3 s: $(verdict "$(scaled "$(median_of "$delta")" 0.001)" 0.3)"
-
-# bench_questions prints "open editor (...): T ms" and "Done (...): T ms".
-if [ -n "${inproc_out[bench_questions]+x}" ]; then
-    q=${inproc_out[bench_questions]}
-    e=$(sed -n 's/^open editor.*: *\([0-9.]*\) ms$/\1/p' <<<"$q" | stats)
-    d=$(sed -n 's/^Done.*: *\([0-9.]*\) ms$/\1/p' <<<"$q" | stats)
-    row "question editor open, $pairs pairs" "$(fmt "$e" 0.001 3 s)" "–" \
-        "≤ 0.3 s: $(verdict "$(scaled "$(median_of "$e")" 0.001)" 0.3)"
-    row "question editor Done, $pairs pairs" "$(fmt "$d" 0.001 3 s)" "–" \
-        "≤ 0.2 s: $(verdict "$(scaled "$(median_of "$d")" 0.001)" 0.2)"
-fi
-if [ -n "${inproc_out[bench_awaretest]+x}" ]; then
-    a=${inproc_out[bench_awaretest]}
-    line=$(grep "^awaretest_open_ms pairs=$pairs " <<<"$a" || true)
-    if [ -n "$line" ]; then
-        m=$(sed -n 's/.* median=\([0-9.]*\) min=\([0-9.]*\) max=\([0-9.]*\).*/\1 \2 \3/p' <<<"$line")
-        n=$(sed -n 's/.* runs=\([0-9]*\) .*/\1/p' <<<"$line")
-        s="$m $n"
-    else
-        s="- - - 0"
-    fi
-    row "awareness window open, $pairs pairs" "$(fmt "$s" 0.001 3 s)" "–" \
-        "≤ 0.1 s: $(verdict "$(scaled "$(median_of "$s")" 0.001)" 0.1)"
-fi
-
-# table HEADER ROW...: a markdown table, its columns padded to line up.
-table() {
-    {
-        printf '%s\n' "$1"
-        awk -F'|' '{ for (i = 1; i <= NF; i++) printf "---%s", (i < NF) ? "|" : "\n" }' <<<"$1"
-        shift
-        printf '%s\n' "$@"
-    } | awk -F'|' '
-        # Characters, not bytes: UTF-8 continuation bytes take no column.
-        function width(s, t) { t = s; return length(s) - gsub(/[\200-\277]/, "", t) }
-        { for (i = 1; i <= NF; i++) { cell[NR, i] = $i; l = width($i); if (l > w[i]) w[i] = l }
-          if (NF > nf) nf = NF; n = NR }
-        END { for (r = 1; r <= n; r++) {
-            line = "|"
-            for (i = 1; i <= nf; i++) {
-                c = cell[r, i]
-                if (r == 2) c = ""
-                pad = (r == 2) ? "-" : " "
-                for (k = width(c); k < w[i]; k++) c = c pad
-                line = line " " c " |" }
-            print line } }'
-}
-
-cpu=$(sed -n 's/^model name[[:space:]]*: *//p' /proc/cpuinfo | head -1)
-[ -n "$cpu" ] || cpu=$(sed -n 's/^\(Hardware\|cpu model\|Model\)[[:space:]]*: *//p' /proc/cpuinfo | head -1)
-echo
-echo "$(date -u +%Y-%m-%d), $(nproc) cores (${cpu:-CPU model not given}), $runs run(s) with ${seconds} s windows (median [min–max]):"
-echo
-table "figure|ROUSTABELL|bare Qt window|budget" "${rows[@]}"
-
-if [ "$peers" = 1 ]; then
-    # peer_row LABEL RATIO MAP CPU RSS: the last three as stats prints them.
-    peer_row() {
-        peer_rows+=("$1|$(fmt "$3" 1 1 ms)|$2|$(fmt "$4" 1 1 ms)|$(fmt "$5" "$mib" 1 MiB)")
-    }
-    peer_rows=()
-    peer_row ROUSTABELL "$ratio" "$map_i" "$(starts cpu_to_map_ms idle | stats)" \
-        "$(values idle rss_kb | stats)"
-    peer_row "bare Qt window" 1.00× "$map_b" "$(starts cpu_to_map_ms baseline | stats)" "$rss_b"
-    for name in "${peer_names[@]}"; do
-        if [ -z "${peer_command[$name]+x}" ]; then
-            peer_rows+=("$name|not installed|–|–|–")
-            continue
-        fi
-        label="$name ${peer_version[$name]}"
-        [ -n "${peer_failed[$name]+x}" ] && label+=" (some runs failed: see above)"
-        m=$(values "peer-$name" map_ms | stats)
-        peer_row "$label" "$(ratio_to_bare "$(median_of "$m")")" "$m" \
-            "$(values "peer-$name" cpu_to_map_ms | stats)" "$(values "peer-$name" rss_kb | stats)"
-    done
-    echo
-    echo "Desktop alarm clocks on the same desktop, same probe:"
-    echo
-    table "program|start to window mapped|to the bare window|run time up to then|RSS 3 s after start" \
-        "${peer_rows[@]}"
-fi
-
-for name in "${bench_sources[@]}"; do
-    [ -n "${inproc_out[$name]+x}" ] || continue
-    echo
-    echo "$name output:"
-    printf '%s' "${inproc_out[$name]}" | sed 's/^/  /'
-done
+python3 "$bench/report.py" "$work/results" "${report[@]}" || failed=1
 if [ "$failed" = 1 ]; then
     echo
     echo "some measurements could not be taken (see the messages above)"
