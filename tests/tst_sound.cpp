@@ -468,7 +468,7 @@ private Q_SLOTS:
         const std::optional<qint64> last = heard.lastSound(stopAt - kWindow, end);
         QVERIFY(last.has_value());
         qInfo("silent %.0f ms after stop()", msOf(*last - stopAt));
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 1 to 13 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 1 to 13 ms.
         QVERIFY(msOf(*last - stopAt) < 300);
         QCOMPARE(heard.audibleShare(stopAt + samplesOf(300), end), 0.0);
     }
@@ -521,7 +521,7 @@ private Q_SLOTS:
               "the call",
               clipMs, static_cast<long long>(returnedMs), heardMs, msOf(*onset - start));
         // The whole clip, its end not cut off, and only once.
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): -10 to 0 ms.
+        // Seen over 35 runs beside a -j2 rebuild: -10 to 0 ms.
         QVERIFY(std::abs(heardMs - clipMs) < 40);
         QVERIFY(std::abs(heard.toneFrequency(*onset, *last) - frequency) < frequency * 0.03);
         // Back only when the clip has been heard, and not much later.
@@ -551,7 +551,7 @@ private Q_SLOTS:
         const std::optional<qint64> onset = heard.firstSound(start);
         QVERIFY2(onset.has_value(), "silence");
         qInfo("ring heard %.0f ms after the call", msOf(*onset - start));
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 0 to 30 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 0 to 30 ms.
         QVERIFY(msOf(*onset - start) < 400);
         QVERIFY(msOf(end - *onset) > 4200);
         QVERIFY(heard.audibleShare(*onset, end) > 0.9);
@@ -590,7 +590,7 @@ private Q_SLOTS:
               static_cast<long long>(returnedMs), msOf(*last - *onset), buzz, ring);
         QVERIFY(buzz > 0.9);
         QVERIFY(ring < 0.5);
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 488 to 521 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 488 to 521 ms.
         QVERIFY(std::abs(msOf(*last - *onset) - 500) < 60);
         QVERIFY(returnedMs >= 500);
         QVERIFY(returnedMs <= 500 + kLateMs);
@@ -693,7 +693,7 @@ private Q_SLOTS:
         const double worst = *std::max_element(latencies.cbegin(), latencies.cend());
         qInfo("prepared startLoop, call to first recorded sample: %s ms (worst %.1f ms)",
               qPrintable(shown.join(QLatin1String(", "))), worst);
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 0.4 to 20.4 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 0.4 to 20.4 ms.
         QVERIFY(worst < 100);
     }
 
@@ -820,7 +820,7 @@ private Q_SLOTS:
         QVERIFY2(back.has_value(), "the loop stayed silent after the connection dropped");
         qInfo("heard again %.0f ms after the connection was cut; %d restarts", msOf(*back - cutAt),
               sound.restartCount());
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 114 to 272 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 114 to 272 ms.
         QVERIFY(msOf(*back - cutAt) < 4500);
         QCOMPARE(heard.audibleShare(*back, end), 1.0);
         QVERIFY(sound.restartCount() >= 1);

@@ -184,7 +184,7 @@ private Q_SLOTS:
         const qint64 heard = *m_recorder.firstSoundAfter(armedAt);
         qInfo("program heard %lld ms after its moment",
               static_cast<long long>(heard - momentOnRecorder));
-        // 35 runs beside a -j2 rebuild (docs/reliability.md): 1012 to 1079 ms.
+        // Seen over 35 runs beside a -j2 rebuild: 1012 to 1079 ms.
         QVERIFY2(heard > momentOnRecorder && heard - momentOnRecorder <= 2200,
                  qPrintable(QString::number(heard - momentOnRecorder)));
         QVERIFY(m_recorder.waitForSound(heard, 500));
@@ -209,7 +209,7 @@ private Q_SLOTS:
         QVERIFY(silent);
         qInfo("program silent %lld ms after the answer",
               static_cast<long long>(*silent - answeredAt));
-        // 20 runs beside a -j2 rebuild (docs/reliability.md): 8 to 35 ms.
+        // Seen over 20 runs beside a -j2 rebuild: 8 to 35 ms.
         QVERIFY2(*silent - answeredAt <= 300, qPrintable(QString::number(*silent - answeredAt)));
     }
 };
