@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // Untrusted input: what of a file is read at all, how it is decoded, and what
 // is refused before Qt's reader sees it. The sinks (the load collector, the
@@ -25,12 +29,69 @@ std::u16string_view view(const QString &text);
 // Defined for char (UTF-8 bytes) and char16_t (decoded text).
 template <typename Char> bool safeToParse(std::basic_string_view<Char> doc);
 
-template <typename Sink> bool parseInto(QXmlStreamReader &reader, Sink &sink)
+// Bytes are handed over in pieces: given all at once, the reader decodes the
+// whole file ahead into UTF-16, a copy twice the file's size.
+inline constexpr qsizetype kReadPiece = 64 * 1024;
+
+// What the reader has still to be given. Bytes that it alone holds are split
+// from the end, the whole shrinking with each piece, and each piece is freed
+// once handed over: a long text then costs the reader's copy and the sink's,
+// not the file's as well. Shared bytes are only viewed.
+class ReadFeed
 {
+public:
+    ReadFeed() = default;
+    explicit ReadFeed(QByteArray &&bytes)
+    {
+        if (!bytes.isDetached()) {
+            m_shared = std::move(bytes);
+            m_rest = m_shared;
+            return;
+        }
+        while (bytes.size() > kReadPiece) {
+            const qsizetype at = (bytes.size() - 1) / kReadPiece * kReadPiece;
+            m_pieces.push_back(bytes.sliced(at));
+            bytes.truncate(at);
+            bytes.squeeze();
+        }
+        m_pieces.push_back(std::move(bytes));
+    }
+
+    // After the root the reader takes the end of its data for the end of the
+    // file, so whatever follows the root is handed over in one (all).
+    bool next(QXmlStreamReader &reader, bool all)
+    {
+        if (!m_pieces.empty()) {
+            do {
+                reader.addData(m_pieces.back());
+                m_pieces.pop_back();
+            } while (all && !m_pieces.empty());
+            return true;
+        }
+        if (m_rest.isEmpty())
+            return false;
+        const qsizetype size = all ? m_rest.size() : std::min(kReadPiece, m_rest.size());
+        reader.addData(m_rest.first(size).toByteArray());
+        m_rest = m_rest.sliced(size);
+        return true;
+    }
+
+private:
+    std::vector<QByteArray> m_pieces; // the last piece first
+    QByteArray m_shared;
+    QByteArrayView m_rest;
+};
+
+template <typename Sink> bool parseInto(QXmlStreamReader &reader, Sink &sink, ReadFeed feed = {})
+{
+    feed.next(reader, false);
     reader.setNamespaceProcessing(false);
     qsizetype depth = 0;
     bool rootSeen = false;
-    while (!reader.atEnd()) {
+    for (;;) {
+        if (reader.atEnd() && (reader.error() != QXmlStreamReader::PrematureEndOfDocumentError ||
+                               !feed.next(reader, false)))
+            break;
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
             rootSeen = true;
@@ -40,6 +101,8 @@ template <typename Sink> bool parseInto(QXmlStreamReader &reader, Sink &sink)
         case QXmlStreamReader::EndElement:
             --depth;
             sink.endElement(reader);
+            if (depth == 0)
+                feed.next(reader, true);
             break;
         case QXmlStreamReader::Characters:
             // Outside the root only insignificant whitespace can stand.
@@ -80,14 +143,15 @@ template <typename Sink> bool parseText(const QString &source, Sink &sink)
 
 // False for a missing, oversized, refused or unparseable file; the sink then
 // holds a partial result that must not be used.
-template <typename Sink> bool readFile(const QByteArray &bytes, Sink &sink)
+// Bytes moved in are freed as they are read.
+template <typename Sink> bool readFile(QByteArray bytes, Sink &sink)
 {
     if (readsAsUtf8(bytes)) {
         // The reader rejects badly encoded UTF-8 itself.
         if (!safeToParse(view(bytes)))
             return false;
-        QXmlStreamReader reader(bytes);
-        return parseInto(reader, sink);
+        QXmlStreamReader reader;
+        return parseInto(reader, sink, ReadFeed(std::move(bytes)));
     }
     const std::optional<QString> source = decode(bytes);
     return source && parseText(*source, sink);

@@ -95,10 +95,11 @@ QString filePath(const QString &directory)
 
 StoredSettings load(const QString &directory)
 {
-    const std::optional<QByteArray> bytes = readCapped(filePath(directory));
-    if (!bytes)
+    std::optional<QByteArray> bytes = readCapped(filePath(directory));
+    SettingsCollector collector;
+    if (!bytes || !readFile(std::move(*bytes), collector))
         return {};
-    return parse(*bytes).value_or(StoredSettings{});
+    return std::move(collector.stored);
 }
 
 std::optional<StoredSettings> parse(const QByteArray &content)

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <optional>
+#include <utility>
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -80,6 +83,46 @@ QFileInfo nearestExisting(const QString &folder)
     return info;
 }
 
+// Modification times to the nanosecond, where the file system keeps them.
+std::optional<timespec> modified(const QString &file)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(file).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return info.st_mtim;
+}
+
+bool isNewer(const QString &file, const QString &than)
+{
+    const auto a = modified(file);
+    const auto b = modified(than);
+    return a && b && std::pair(a->tv_sec, a->tv_nsec) > std::pair(b->tv_sec, b->tv_nsec);
+}
+
+// The user's own settings, beside a copy that can no longer take a save, come
+// along rather than seem lost, over an older per-user file. The copy keeps
+// the original's time, so that it counts as newer only once saved there.
+void copyAlong(const QString &from, const QString &to)
+{
+    if (modified(to) && !isNewer(from, to))
+        return;
+    const std::optional<timespec> time = modified(from);
+    const std::optional<QByteArray> bytes = configstore::detail::readCapped(from);
+    if (!bytes || !time)
+        return;
+    const QString temporary = to + QStringLiteral(".saving-%1").arg(::getpid());
+    QFile copy(temporary);
+    const timespec times[2] = {{0, UTIME_OMIT}, *time};
+    const bool written = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                         copy.write(*bytes) == bytes->size() && copy.flush() &&
+                         ::fsync(copy.handle()) == 0 && ::futimens(copy.handle(), times) == 0;
+    copy.close();
+    if (!written ||
+        ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(to).constData()) != 0)
+        QFile::remove(temporary);
+}
+
 } // namespace
 
 // The XDG rules ignore a relative or empty XDG_CONFIG_HOME. A home another
@@ -111,6 +154,8 @@ FolderChecks systemFolderChecks()
 QString chooseConfigDirectory(const QString &programDirectory, const FolderChecks &checks)
 {
     const QString fileName = QString::fromLatin1(configstore::kFileName);
+    const QString fallback = userConfigDirectory();
+    const QString userFile = QDir(fallback).filePath(fileName);
     QString stranded;
     if (!programDirectory.isEmpty() && !checks.isInstalled(programDirectory)) {
         const QString beside = QDir(programDirectory).filePath(fileName);
@@ -121,29 +166,22 @@ QString chooseConfigDirectory(const QString &programDirectory, const FolderCheck
             if (checks.canCreateFiles(programDirectory))
                 return programDirectory;
         } else if (besideInfo.exists()) {
-            if (checks.canWriteInPlace(beside))
+            // Settings saved in the per-user folder since they moved there
+            // would seem lost if the copy went back to its own older file.
+            const bool userNewer = isNewer(userFile, beside);
+            if (!userNewer && checks.canWriteInPlace(beside))
                 return programDirectory;
-            stranded = beside;
+            if (!userNewer)
+                stranded = beside;
         } else if (checks.canCreateFiles(programDirectory)) {
             return programDirectory;
         }
     }
 
-    const QString fallback = userConfigDirectory();
     if (nearestExisting(fallback).absoluteFilePath() != QLatin1String("/"))
         QDir().mkpath(fallback);
-    // The user's own settings, beside a copy that can no longer take a save,
-    // come along rather than seem lost; the copy may be written from now on.
-    const QString moved = QDir(fallback).filePath(fileName);
-    if (!stranded.isEmpty() && !QFileInfo::exists(moved)) {
-        if (const auto bytes = configstore::detail::readCapped(stranded)) {
-            QFile copy(moved);
-            if (copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                copy.write(*bytes) != bytes->size())
-                copy.remove();
-        }
-    }
+    if (!stranded.isEmpty())
+        copyAlong(stranded, userFile);
     return fallback;
 }
 

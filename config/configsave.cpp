@@ -31,12 +31,13 @@ constexpr int kKeptUnreadable = 3;
 bool isFormatting(const Token &token)
 {
     return token.kind == Kind::Text && !token.text.isEmpty() &&
-           std::all_of(token.text.cbegin(), token.text.cend(), isXmlSpace);
+           std::all_of(token.text.cbegin(), token.text.cend(),
+                       [](char c) { return isXmlSpace(QLatin1Char(c)); });
 }
 
-QString indentation(qsizetype depth)
+QByteArray indentation(qsizetype depth)
 {
-    return u'\n' + QString(2 * depth, u' ');
+    return '\n' + QByteArray(2 * depth, ' ');
 }
 
 void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &content)
@@ -52,7 +53,7 @@ void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &
 // the same from the wrapped document.
 void wrapOwnedRoot(Document &doc)
 {
-    const QString &name = doc.tokens[doc.root].text;
+    const QString name = QString::fromUtf8(doc.tokens[doc.root].text);
     if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
         return;
     const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
@@ -90,8 +91,8 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
     std::vector<Token> tokens;
     if (pairs.isEmpty())
         return tokens;
-    const QString pairIndent = indentation(depth + 1);
-    const QString partIndent = indentation(depth + 2);
+    const QByteArray pairIndent = indentation(depth + 1);
+    const QByteArray partIndent = indentation(depth + 2);
     tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
     for (const QuestionPair &pair : pairs) {
         tokens.push_back(text(pairIndent));
@@ -113,17 +114,19 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
 
 // unreadable tells whether a file with content is there that could not be
 // read; the save then starts afresh and keeps that file aside.
-Document openForSave(const QString &path, bool *unreadable)
+Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nullptr)
 {
-    if (const std::optional<QByteArray> bytes = readCapped(path)) {
+    if (std::optional<QByteArray> bytes = readCapped(path)) {
         DocumentBuilder builder(bytes->size());
-        if (readFile(*bytes, builder)) {
+        if (readFile(std::move(*bytes), builder)) {
             *unreadable = false;
             return std::move(builder.doc);
         }
     }
     const QFileInfo info(path);
     *unreadable = info.isFile() && info.size() > 0;
+    if (tooLarge)
+        *tooLarge = info.isFile() && info.size() > kMaxFileBytes;
     DocumentBuilder fresh(0);
     parseText(QStringLiteral("<AlarmClockConfig />"), fresh);
     return std::move(fresh.doc);
@@ -489,7 +492,7 @@ Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOl
     return written;
 }
 
-SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
+SaveResult write(const QString &path, const Document &doc, bool keepOldAside, bool tooLarge)
 {
     SaveResult result;
     result.path = path;
@@ -498,6 +501,7 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside)
     result.reason = written.reason;
     result.keptAside = written.keptAside;
     result.dropped = written.dropped;
+    result.tooLarge = tooLarge && !result.keptAside.isEmpty();
     return result;
 }
 
@@ -508,9 +512,14 @@ QString SaveResult::message() const
     if (ok && keptAside.isEmpty())
         return {};
     if (ok)
-        return QStringLiteral("The settings file %1 could not be read. It is kept as %2, and the "
-                              "settings were saved in a new %1.")
-                   .arg(QFileInfo(path).fileName(), keptAside) +
+        return (tooLarge ? QStringLiteral("The settings file %1 is larger than the %3 MiB the "
+                                          "program reads. It is kept as %2, and the settings "
+                                          "were saved in a new %1.")
+                               .arg(QFileInfo(path).fileName(), keptAside)
+                               .arg(kMaxFileBytes / (1024 * 1024))
+                         : QStringLiteral("The settings file %1 could not be read. It is kept "
+                                          "as %2, and the settings were saved in a new %1.")
+                               .arg(QFileInfo(path).fileName(), keptAside)) +
                (dropped.isEmpty()
                     ? QString()
                     : QStringLiteral(" The oldest kept copy, %1, was dropped.").arg(dropped));
@@ -522,7 +531,8 @@ SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
 {
     const QString path = filePath(directory);
     bool unreadable = false;
-    Document doc = openForSave(path, &unreadable);
+    bool tooLarge = false;
+    Document doc = openForSave(path, &unreadable, &tooLarge);
     // Where one value element holds the other, the outer one is replaced
     // first: the inner one goes with its old content and is then found
     // elsewhere or added, rather than written and then wiped.
@@ -535,14 +545,15 @@ SaveResult saveSettings(const QString &directory, const QString &wakeyFileName,
         replaceSetting(doc, kFileNameElement, wakeyFileName);
         replaceSetting(doc, kTimeElement, wakeyTime);
     }
-    return write(path, doc, unreadable);
+    return write(path, doc, unreadable, tooLarge);
 }
 
 SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pairs)
 {
     const QString path = filePath(directory);
     bool unreadable = false;
-    Document doc = openForSave(path, &unreadable);
+    bool tooLarge = false;
+    Document doc = openForSave(path, &unreadable, &tooLarge);
     if (const auto found = findFirst(doc, kContainerElement)) {
         replaceContent(doc, *found, pairTokens(pairs, depthOf(doc, *found)));
     } else {
@@ -551,7 +562,7 @@ SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pa
         container.push_back(element(Kind::EndElement, kContainerElement));
         appendToRoot(doc, std::move(container));
     }
-    return write(path, doc, unreadable);
+    return write(path, doc, unreadable, tooLarge);
 }
 
 } // namespace configstore

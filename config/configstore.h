@@ -12,8 +12,13 @@ namespace configstore {
 
 inline constexpr auto kFileName = "AlarmClockConfig.xml";
 
-// Larger files are treated as unparseable and are never read whole.
-inline constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
+// Larger files are treated as unparseable and are never read whole; a save
+// keeps such a file aside, as it does one it cannot read. Every save reads
+// the whole file again, and at this size one of elements with 64 attributes
+// each takes about 0.35 s on a two-core machine, which is as long as Set and
+// Done may hold the window. The program's own largest file (32,767 pairs)
+// is about 4 MB.
+inline constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
 
 struct QuestionPair
 {
@@ -42,6 +47,8 @@ struct SaveResult
     // Where a file that could not be read was moved before the new one was
     // written (empty when there was none, or on failure: then it stays put).
     QString keptAside;
+    // Whether what was kept aside was only too large to be read.
+    bool tooLarge = false;
     // The oldest kept copy, removed to make room; only ever by a save that
     // succeeded.
     QString dropped;

@@ -6,8 +6,9 @@ namespace configstore::detail {
 
 std::optional<std::size_t> findFirst(const Document &doc, const QString &name)
 {
+    const QByteArray wanted = name.toUtf8();
     for (std::size_t i = 0; i < doc.tokens.size(); ++i) {
-        if (doc.tokens[i].kind == Kind::StartElement && doc.tokens[i].text == name)
+        if (doc.tokens[i].kind == Kind::StartElement && doc.tokens[i].text == wanted)
             return i;
     }
     return std::nullopt;
@@ -55,56 +56,47 @@ constexpr std::array<bool, 0x40> kTextMarked = markedBelow0x40(false);
 constexpr std::array<bool, 0x40> kAttributeMarked = markedBelow0x40(true);
 
 // Most characters need nothing; a table spares them the chain of tests.
-bool needsCare(char16_t c, bool attribute)
+// Bytes from 0x80 up belong to characters that XML can hold: writableUtf8 and
+// the reader keep out the others.
+bool needsCare(char c, bool attribute)
 {
-    if (c < 0x40)
-        return (attribute ? kAttributeMarked : kTextMarked)[c];
-    return c >= 0xD800 && (c < 0xE000 || c >= 0xFFFE);
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x40 && (attribute ? kAttributeMarked : kTextMarked)[byte];
 }
 
-// Characters that XML 1.0 cannot hold at all (C0 controls other than tab, line
-// feed and carriage return, unpaired surrogates, U+FFFE, U+FFFF) are dropped:
-// written as they are, or even as character references, they would make the
-// whole file unparseable. A carriage return is written as a reference because
-// the reader turns a literal one into a line feed; in attributes, tab and line
-// feed too, which attribute reading turns into blanks.
-void appendEscaped(QString &out, QStringView value, bool attribute)
+// C0 controls other than tab, line feed and carriage return cannot be held
+// at all, not even as character references: they are dropped. A carriage
+// return is written as a reference because the reader turns a literal one into
+// a line feed; in attributes, tab and line feed too, which attribute reading
+// turns into blanks.
+void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
 {
     qsizetype run = 0;
     const qsizetype size = value.size();
     for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = value[i].unicode();
+        const char c = value[i];
         if (!needsCare(c, attribute))
             continue;
         const char *reference = nullptr;
-        bool keep = true;
-        if (c == u'&')
+        if (c == '&')
             reference = "&amp;";
-        else if (c == u'<')
+        else if (c == '<')
             reference = "&lt;";
-        else if (c == u'>')
+        else if (c == '>')
             reference = "&gt;"; // also keeps "]]>" out of character data
-        else if (c == u'\r')
+        else if (c == '\r')
             reference = "&#xD;";
-        else if (attribute && c == u'"')
+        else if (attribute && c == '"')
             reference = "&quot;";
-        else if (attribute && c == u'\t')
+        else if (attribute && c == '\t')
             reference = "&#x9;";
-        else if (attribute && c == u'\n')
+        else if (attribute && c == '\n')
             reference = "&#xA;";
-        else if (c < 0x20)
-            keep = c == u'\t' || c == u'\n';
-        else if (c == 0xFFFE || c == 0xFFFF)
-            keep = false;
-        else if (QChar::isHighSurrogate(c) && i + 1 < size && value[i + 1].isLowSurrogate())
-            ++i;
-        else if (QChar::isSurrogate(c))
-            keep = false;
-        if (keep && !reference)
+        else if (c == '\t' || c == '\n')
             continue;
         out.append(value.sliced(run, i - run));
         if (reference)
-            out.append(QLatin1StringView(reference));
+            out.append(reference);
         run = i + 1;
     }
     out.append(value.sliced(run));
@@ -112,12 +104,58 @@ void appendEscaped(QString &out, QStringView value, bool attribute)
 
 } // namespace
 
+QByteArray writableUtf8(QStringView value)
+{
+    const auto unwritable = [&](qsizetype i) {
+        const char16_t c = value[i].unicode();
+        if (c == 0xFFFE || c == 0xFFFF)
+            return true;
+        if (QChar::isHighSurrogate(c))
+            return i + 1 == value.size() || !value[i + 1].isLowSurrogate();
+        return QChar::isLowSurrogate(c) && (i == 0 || !value[i - 1].isHighSurrogate());
+    };
+    qsizetype i = 0;
+    while (i < value.size() && (value[i].unicode() < 0xD800 || !unwritable(i)))
+        ++i;
+    if (i == value.size())
+        return compactUtf8(value);
+    QString kept;
+    kept.reserve(value.size());
+    for (qsizetype j = 0; j < value.size(); ++j) {
+        if (value[j].unicode() < 0xD800 || !unwritable(j))
+            kept += value[j];
+    }
+    return compactUtf8(kept);
+}
+
+QByteArray compactUtf8(QStringView text)
+{
+    QByteArray bytes = text.toUtf8();
+    if (bytes.capacity() > bytes.size() + bytes.size() / 8 + 32)
+        bytes.squeeze();
+    return bytes;
+}
+
+QByteArray writtenAttributes(const QXmlStreamAttributes &attributes)
+{
+    QByteArray out;
+    for (const QXmlStreamAttribute &attribute : attributes) {
+        out += ' ';
+        out += attribute.qualifiedName().toUtf8();
+        out += "=\"";
+        appendEscaped(out, attribute.value().toUtf8(), true);
+        out += '"';
+    }
+    out.squeeze();
+    return out;
+}
+
 QByteArray serialize(const Document &doc)
 {
-    QString out;
+    QByteArray out;
     qsizetype estimate = 0;
     for (const Token &token : doc.tokens)
-        estimate += token.text.size() + 8;
+        estimate += token.text.size() + token.more.size() + 8;
     out.reserve(estimate);
 
     qsizetype depth = 0;
@@ -126,65 +164,54 @@ QByteArray serialize(const Document &doc)
         const Token &token = doc.tokens[i];
         switch (token.kind) {
         case Kind::StartElement:
-            out += u'<';
+            out += '<';
             out += token.text;
-            if (token.extra >= 0) {
-                for (const QXmlStreamAttribute &attribute :
-                     doc.attributes[std::size_t(token.extra)]) {
-                    out += u' ';
-                    out += attribute.qualifiedName();
-                    out += u"=\"";
-                    appendEscaped(out, attribute.value(), true);
-                    out += u'"';
-                }
-            }
+            out += token.more;
             if (i + 1 < count && doc.tokens[i + 1].kind == Kind::EndElement) {
-                out += u"/>";
+                out += "/>";
                 ++i;
             } else {
-                out += u'>';
+                out += '>';
                 ++depth;
             }
             break;
         case Kind::EndElement:
-            out += u"</";
+            out += "</";
             out += token.text;
-            out += u'>';
+            out += '>';
             --depth;
             break;
         case Kind::Text:
             appendEscaped(out, token.text, false);
             break;
         case Kind::CData:
-            out += u"<![CDATA[";
+            out += "<![CDATA[";
             out += token.text;
-            out += u"]]>";
+            out += "]]>";
             break;
         case Kind::Comment:
-            out += u"<!--";
+            out += "<!--";
             out += token.text;
-            out += u"-->";
+            out += "-->";
             break;
-        case Kind::Instruction: {
-            out += u"<?";
+        case Kind::Instruction:
+            out += "<?";
             out += token.text;
-            const QString &data = doc.instructionData[std::size_t(token.extra)];
-            if (!data.isEmpty()) {
-                out += u' ';
-                out += data;
+            if (!token.more.isEmpty()) {
+                out += ' ';
+                out += token.more;
             }
-            out += u"?>";
+            out += "?>";
             break;
-        }
         case Kind::Doctype:
             out += token.text;
             break;
         }
         // Each top-level item (prolog, root, epilog) ends its own line.
         if (depth == 0)
-            out += u'\n';
+            out += '\n';
     }
-    return out.toUtf8();
+    return out;
 }
 
 } // namespace configstore::detail

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The document is held as a flat list of tokens rather than a tree: every walk
@@ -20,28 +21,40 @@ namespace configstore::detail {
 
 enum class Kind : quint8 { StartElement, EndElement, Text, CData, Comment, Instruction, Doctype };
 
+// Held as UTF-8, half the size of QString's UTF-16: a save keeps the whole
+// file in memory, and its peak is bounded by a small multiple of the file.
 struct Token
 {
     Kind kind;
-    QString text;         // element name, character data, comment, instruction target, DOCTYPE
-    qsizetype extra = -1; // index into attributes (start tags) or instructionData
+    // Element name, character data (unescaped), comment, instruction target,
+    // DOCTYPE.
+    QByteArray text;
+    // Start tags: the attributes as they are written back, each after its
+    // blank, since a save never edits them; instructions: the data.
+    QByteArray more = {};
 };
 
 struct Document
 {
     std::vector<Token> tokens;
-    std::vector<QXmlStreamAttributes> attributes;
-    std::vector<QString> instructionData;
     std::size_t root = 0; // the first start tag
 };
 
+// Characters XML cannot hold (unpaired surrogates, U+FFFE, U+FFFF) are dropped
+// here; control characters are dropped when written.
+QByteArray writableUtf8(QStringView value);
+
 inline Token element(Kind kind, const QString &name)
 {
-    return Token{kind, name};
+    return Token{kind, name.toUtf8()};
+}
+inline Token text(const QByteArray &value)
+{
+    return Token{Kind::Text, value};
 }
 inline Token text(const QString &value)
 {
-    return Token{Kind::Text, value};
+    return Token{Kind::Text, writableUtf8(value)};
 }
 
 // Element names and indentation repeat all through a file: one shared copy
@@ -49,21 +62,26 @@ inline Token text(const QString &value)
 class Interner
 {
 public:
-    QString get(QStringView text)
+    QByteArray get(QStringView text)
     {
-        for (const QString &known : m_known) {
-            if (known == text)
-                return known;
+        for (const auto &[key, value] : m_known) {
+            if (key == text)
+                return value;
         }
-        QString made = text.toString();
+        QByteArray made = text.toUtf8();
         if (m_known.size() < 64)
-            m_known.push_back(made);
+            m_known.emplace_back(text.toString(), made);
         return made;
     }
 
 private:
-    std::vector<QString> m_known;
+    std::vector<std::pair<QString, QByteArray>> m_known;
 };
+
+// The attributes of a start tag, escaped, as one block.
+QByteArray writtenAttributes(const QXmlStreamAttributes &attributes);
+// Exact in size: the conversion reserves three bytes a character.
+QByteArray compactUtf8(QStringView text);
 
 // Builds the whole document, for a save to edit and write back.
 class DocumentBuilder
@@ -71,7 +89,7 @@ class DocumentBuilder
 public:
     explicit DocumentBuilder(qsizetype sourceSize)
     {
-        doc.tokens.reserve(std::size_t(std::min<qsizetype>(sourceSize / 10, 1 << 20)));
+        doc.tokens.reserve(std::size_t(std::min<qsizetype>(sourceSize / 32, 1 << 18)));
     }
 
     void startElement(const QXmlStreamReader &reader)
@@ -80,40 +98,35 @@ public:
             doc.root = doc.tokens.size();
             m_rootSeen = true;
         }
-        Token token = element(Kind::StartElement, m_names.get(reader.qualifiedName()));
-        if (!reader.attributes().isEmpty()) {
-            token.extra = qsizetype(doc.attributes.size());
-            doc.attributes.push_back(reader.attributes());
-        }
-        doc.tokens.push_back(std::move(token));
+        doc.tokens.push_back(Token{Kind::StartElement, m_names.get(reader.qualifiedName()),
+                                   writtenAttributes(reader.attributes())});
     }
 
     void endElement(const QXmlStreamReader &reader)
     {
-        doc.tokens.push_back(element(Kind::EndElement, m_names.get(reader.qualifiedName())));
+        doc.tokens.push_back(Token{Kind::EndElement, m_names.get(reader.qualifiedName())});
     }
 
     void characters(const QXmlStreamReader &reader)
     {
         if (reader.isCDATA())
-            doc.tokens.push_back(Token{Kind::CData, reader.text().toString()});
+            doc.tokens.push_back(Token{Kind::CData, compactUtf8(reader.text())});
         else if (reader.isWhitespace() && reader.text().size() <= 64)
             doc.tokens.push_back(text(m_spacing.get(reader.text())));
         else
-            doc.tokens.push_back(text(reader.text().toString()));
+            doc.tokens.push_back(text(compactUtf8(reader.text())));
     }
 
     void comment(const QXmlStreamReader &reader)
     {
-        doc.tokens.push_back(Token{Kind::Comment, reader.text().toString()});
+        doc.tokens.push_back(Token{Kind::Comment, compactUtf8(reader.text())});
     }
 
     void instruction(const QXmlStreamReader &reader)
     {
         doc.tokens.push_back(Token{Kind::Instruction,
-                                   reader.processingInstructionTarget().toString(),
-                                   qsizetype(doc.instructionData.size())});
-        doc.instructionData.push_back(reader.processingInstructionData().toString());
+                                   compactUtf8(reader.processingInstructionTarget()),
+                                   compactUtf8(reader.processingInstructionData())});
     }
 
     // Kept as written: it names no more than the root and an external
@@ -121,7 +134,7 @@ public:
     // blanks before it, which the writer puts in a line end of its own.
     void doctype(const QXmlStreamReader &reader)
     {
-        doc.tokens.push_back(Token{Kind::Doctype, reader.text().trimmed().toString()});
+        doc.tokens.push_back(Token{Kind::Doctype, compactUtf8(reader.text().trimmed())});
     }
 
     Document doc;

@@ -273,6 +273,7 @@ QByteArray expand(QByteArray bytes, const QString &wav, const QString &secret)
     fill("@OPEN100K@", [] { return QByteArray("<a>").repeated(100'000); });
     fill("@CLOSE100K@", [] { return QByteArray("</a>").repeated(100'000); });
     fill("@COMMENT50MB@", [] { return QByteArray(kFiftyMegabytes, ' '); });
+    fill("@COMMENT7MIB@", [] { return QByteArray(7 * 1024 * 1024, ' '); });
     // A million and one tags, one more than the store reads.
     fill("@TAGS@", [] { return QByteArray("<p/>").repeated(1'000'001); });
     return bytes;
@@ -666,11 +667,15 @@ private:
                    "</AlarmClockConfig>"
             << false << QStringList() << true << false << false << QStringList();
         if (withLargest) {
-            // Below the 64 MiB bound, so it is read.
-            QTest::newRow("50 MB comment, settings at the end")
-                << "<AlarmClockConfig><!--@COMMENT50MB@-->" + settings + pair +
+            // Below the 8 MiB bound, so it is read; above it, kept aside.
+            QTest::newRow("7 MiB comment, settings at the end")
+                << "<AlarmClockConfig><!--@COMMENT7MIB@-->" + settings + pair +
                        "</AlarmClockConfig>"
                 << false << goodLoaded << false << true << false << QStringList();
+            QTest::newRow("50 MB comment, over the bound")
+                << "<AlarmClockConfig><!--@COMMENT50MB@-->" + settings + pair +
+                       "</AlarmClockConfig>"
+                << false << QStringList() << true << false << false << QStringList();
         }
         QTest::newRow("more tags than the store reads")
             << "<AlarmClockConfig>@TAGS@" + settings + pair + "</AlarmClockConfig>" << false

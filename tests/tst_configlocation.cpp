@@ -5,6 +5,7 @@
 #include "config/configstore.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,6 +28,13 @@ enum class Holds { Nothing, WritableFile, StuckFile };
 enum class Result { ProgramFolder, UserFolder, UserFolderWithCopy };
 
 const QByteArray kBeside = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
+
+bool setModified(const QString &path, const QDateTime &time)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) &&
+           file.setFileTime(time, QFileDevice::FileModificationTime);
+}
 
 bool writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -220,6 +228,48 @@ private Q_SLOTS:
         } else if (expected == Result::UserFolder) {
             QCOMPARE(readBytes(userFile), userHasFile ? own : QByteArray("(unreadable)"));
         }
+    }
+
+    // The settings move while the file beside the program takes no save; then
+    // it can be written again. The newer file wins, and nothing is lost.
+    void newerFileWins_data()
+    {
+        QTest::addColumn<bool>("olderUserFile");
+        QTest::addColumn<bool>("savedSince");
+        QTest::newRow("moved, nothing saved since") << false << false;
+        QTest::newRow("moved, saved since") << false << true;
+        QTest::newRow("older per-user file, nothing saved since") << true << false;
+        QTest::newRow("older per-user file, saved since") << true << true;
+    }
+
+    void newerFileWins()
+    {
+        QFETCH(bool, olderUserFile);
+        QFETCH(bool, savedSince);
+        QTemporaryDir program;
+        const QString beside = program.filePath(configstore::kFileName);
+        const QString userFile = m_userFolder + QLatin1Char('/') + configstore::kFileName;
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(writeBytes(beside, kBeside));
+        QVERIFY(setModified(beside, now.addSecs(-3600)));
+        if (olderUserFile) {
+            QVERIFY(QDir().mkpath(m_userFolder) && writeBytes(userFile, "<r/>"));
+            QVERIFY(setModified(userFile, now.addSecs(-7200)));
+        }
+        bool writable = false;
+        const FolderChecks checks{[](const QString &) { return false; },
+                                  [](const QString &) { return true; },
+                                  [&](const QString &) { return writable; }};
+        QCOMPARE(chooseConfigDirectory(program.path(), checks), m_userFolder);
+        QCOMPARE(readBytes(userFile), kBeside);
+        if (savedSince)
+            QVERIFY(configstore::saveSettings(m_userFolder, "f", "9:00").ok);
+
+        writable = true;
+        const QString chosen = chooseConfigDirectory(program.path(), checks);
+        QCOMPARE(chosen, savedSince ? m_userFolder : program.path());
+        QCOMPARE(configstore::load(chosen).wakeyTime, savedSince ? "9:00" : "7:30");
+        QCOMPARE(readBytes(beside), kBeside);
     }
 
     // The real checks on folders whose answer does not depend on who runs this.

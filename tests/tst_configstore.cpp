@@ -852,8 +852,63 @@ private Q_SLOTS:
         QByteArray bytes = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime></AlarmClockConfig>";
         bytes += QByteArray(size - bytes.size(), '\n');
         QVERIFY(writeFile(bytes));
-        bytes.clear();
         QCOMPARE(describe(load(dir())), expected);
+        // Too large a file is kept aside untouched, and the person told why.
+        const SaveResult saved = saveSettings(dir(), "f", "8:00");
+        QVERIFY(saved.ok);
+        QCOMPARE(saved.keptAside, expected.isEmpty() ? path() + ".unreadable" : QString());
+        QCOMPARE(saved.message().contains("larger than the 8 MiB"), expected.isEmpty());
+        if (expected.isEmpty()) {
+            QFile kept(saved.keptAside);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), bytes);
+        }
+    }
+
+    // Peak memory of a load or a save, in a child of its own, beside that of
+    // a child that does nothing, for a file at the bound.
+    void memoryBoundedByFile_data()
+    {
+        QTest::addColumn<QByteArray>("unit");
+        QTest::addColumn<bool>("saving");
+        QTest::addColumn<double>("factor");
+        QByteArray attributes = "<e";
+        for (int i = 0; i < 64; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"" + QByteArray::number(i) + "\"";
+        QTest::newRow("attributes, Set") << attributes + "/>" << true << 4.0;
+        QTest::newRow("one long text, Set") << QByteArray("lorem ipsum ") << true << 4.0;
+    }
+
+    void memoryBoundedByFile()
+    {
+        QFETCH(QByteArray, unit);
+        QFETCH(bool, saving);
+        QFETCH(double, factor);
+        const QByteArray head = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime><QA_Pair><Question>";
+        const QByteArray tail = "</Question></QA_Pair></AlarmClockConfig>";
+        QByteArray bytes = head + unit.repeated((kMaxFileBytes - 256) / unit.size()) + tail;
+        QVERIFY(writeFile(bytes));
+        const double size = double(bytes.size());
+        bytes.clear();
+        const auto peakKiB = [&](bool work) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const bool ok = !work || (saving ? saveSettings(dir(), "f", "8:00").ok
+                                                 : load(dir()).wakeyTime == "7:30");
+                ::_exit(ok ? 0 : 1);
+            }
+            int status = 0;
+            rusage usage = {};
+            return ::wait4(child, &status, 0, &usage) == child && WIFEXITED(status) &&
+                           WEXITSTATUS(status) == 0
+                       ? usage.ru_maxrss
+                       : -1L;
+        };
+        const long base = peakKiB(false);
+        const long peak = peakKiB(true);
+        QVERIFY(base > 0 && peak > 0);
+        QVERIFY2(double(peak - base) * 1024 <= factor * size,
+                 qPrintable(QString("%1 KiB over a base of %2 KiB").arg(peak - base).arg(base)));
     }
 
     // A save removes what earlier saves were killed leaving behind, and nothing

@@ -1,0 +1,137 @@
+// Memory and time of the configuration store on large files: attribute-heavy
+// ones (elements with 64 attributes each) and ones holding one long question.
+// Each load, Set (saveSettings) and Done (saveQuestions over the loaded set)
+// runs in a child of its own, so that its peak resident size is its own; the
+// child's wall time covers only the operation. Sizes in MiB are the arguments
+// (default 1 4 16); a bare child gives the fixed base.
+#include "config/configstore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kHead = "<AlarmClockConfig><WakeyFileName>/tmp/wake.wav</WakeyFileName>"
+                         "<WakeyTime>7:30</WakeyTime>\n";
+const QByteArray kTail = "<AwareTestQuestions><QA_Pair><Question>q</Question><Answer>a</Answer>"
+                         "</QA_Pair></AwareTestQuestions></AlarmClockConfig>\n";
+
+QByteArray attributeElement()
+{
+    // Short names and values: the cost per attribute is what grows.
+    QByteArray element = "<e";
+    for (int i = 0; i < 64; ++i)
+        element += " a" + QByteArray::number(i) + "=\"" + QByteArray::number(i) + "\"";
+    return element + "/>\n";
+}
+
+bool writeFile(const QString &path, bool attributes, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray prefix =
+        attributes ? kHead : kHead + "<AwareTestQuestions><QA_Pair><Question>";
+    const QByteArray suffix = attributes ? kTail
+                                         : "</Question><Answer>a</Answer></QA_Pair>"
+                                           "</AwareTestQuestions></AlarmClockConfig>\n";
+    const QByteArray unit = attributes ? attributeElement() : QByteArray("lorem ipsum dolor ");
+    qint64 left = size - prefix.size() - suffix.size();
+    bool ok = file.write(prefix) == prefix.size();
+    const QByteArray block = unit.repeated(qsizetype(65536 / unit.size()));
+    while (ok && left >= block.size()) {
+        ok = file.write(block) == block.size();
+        left -= block.size();
+    }
+    const QByteArray rest = attributes ? QByteArray(left, '\n') : unit.repeated(64).left(left);
+    return ok && file.write(rest) == rest.size() && file.write(suffix) == suffix.size();
+}
+
+struct Run
+{
+    double ms = -1;
+    long maxRssKiB = -1;
+};
+
+// The child reports its operation's time through a pipe; its peak size
+// comes from wait4.
+Run inChild(const std::function<bool(QElapsedTimer &)> &operation)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        QElapsedTimer timer;
+        const bool ok = operation(timer);
+        const double ms = ok ? double(timer.nsecsElapsed()) / 1e6 : -1;
+        const ssize_t written = ::write(fds[1], &ms, sizeof ms);
+        ::_exit(written == sizeof ms ? 0 : 1);
+    }
+    ::close(fds[1]);
+    Run run;
+    if (::read(fds[0], &run.ms, sizeof run.ms) != sizeof run.ms)
+        run.ms = -1;
+    ::close(fds[0]);
+    int status = 0;
+    rusage usage = {};
+    if (::wait4(child, &status, 0, &usage) == child)
+        run.maxRssKiB = usage.ru_maxrss;
+    return run;
+}
+
+void print(const char *what, const Run &run)
+{
+    std::printf("  %-5s %8.0f ms %7.0f MB\n", what, run.ms, double(run.maxRssKiB) / 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList sizes = app.arguments().mid(1);
+    if (sizes.isEmpty())
+        sizes = {"1", "4", "16"};
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    const QString path = dir.path();
+    print("base", inChild([](QElapsedTimer &timer) {
+              timer.start();
+              return true;
+          }));
+    for (const bool attributes : {true, false}) {
+        for (const QString &size : std::as_const(sizes)) {
+            const qint64 bytes = qint64(size.toDouble() * 1024 * 1024);
+            std::printf("%s MiB %s\n", qPrintable(size), attributes ? "attr" : "text");
+            if (!writeFile(configstore::filePath(path), attributes, bytes))
+                return 1;
+            print("load", inChild([&](QElapsedTimer &timer) {
+                      timer.start();
+                      return !configstore::load(path).pairs.isEmpty();
+                  }));
+            print("Set", inChild([&](QElapsedTimer &timer) {
+                      timer.start();
+                      return configstore::saveSettings(path, "/tmp/wake.wav", "7:30").ok;
+                  }));
+            print("Done", inChild([&](QElapsedTimer &timer) {
+                      const auto pairs = configstore::load(path).pairs;
+                      timer.start();
+                      return configstore::saveQuestions(path, pairs).ok;
+                  }));
+        }
+    }
+    return 0;
+}
