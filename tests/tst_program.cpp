@@ -226,17 +226,12 @@ private Q_SLOTS:
                 program->soundUnavailable(why);
         });
         Services services = m_fakes->services;
-        Services withLoader{services.clock,
-                            sound,
-                            services.messages,
-                            services.fileDialog,
-                            services.launcher,
-                            services.registry,
-                            services.random,
-                            services.control,
-                            services.inhibitor,
-                            services.wake,
-                            services.programDirectory,
+        Services withLoader{services.clock,          sound,
+                            services.messages,       services.fileDialog,
+                            services.launcher,       services.registry,
+                            services.random,         services.control,
+                            services.inhibitor,      services.wake,
+                            services.notifications,  services.programDirectory,
                             services.configDirectory};
         m_program = std::make_unique<Program>(withLoader);
         program = m_program.get();

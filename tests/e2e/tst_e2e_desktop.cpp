@@ -66,6 +66,7 @@ private:
     FakeControl m_control;
     FakeInhibitor m_inhibitor;
     FakeWakeScheduler m_wake;
+    FakeNotifications m_notifications;
     std::unique_ptr<Services> m_services;
     std::unique_ptr<frmMain> m_main;
     SoundRecorder m_recorder;
@@ -115,7 +116,7 @@ private Q_SLOTS:
                                                [](const QString &why) { QFAIL(qPrintable(why)); });
         m_services = std::make_unique<Services>(
             Services{m_clock, *m_sound, m_messages, m_fileDialog, m_launcher, m_registry, m_random,
-                     m_control, m_inhibitor, m_wake, m_dir.path(), m_dir.path()});
+                     m_control, m_inhibitor, m_wake, m_notifications, m_dir.path(), m_dir.path()});
         m_main = std::make_unique<frmMain>(*m_services);
         m_main->txtFileNameWAV->setText(m_alarm);
         m_main->show();

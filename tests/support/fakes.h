@@ -177,6 +177,35 @@ public:
     QStringList calls;
 };
 
+class FakeNotifications : public NotificationService
+{
+public:
+    void show(const QString &body) override
+    {
+        shown = body;
+        calls.append(QStringLiteral("show"));
+    }
+    void withdraw() override
+    {
+        shown.reset();
+        calls.append(QStringLiteral("withdraw"));
+    }
+    void withdrawBeforeExit() override
+    {
+        shown.reset();
+        calls.append(QStringLiteral("withdrawBeforeExit"));
+    }
+    void setOpenHandler(std::function<void(const QString &)> handler) override
+    {
+        open = std::move(handler);
+    }
+    // The body of the notification on screen as the calls so far leave it.
+    std::optional<QString> shown;
+    QStringList calls;
+    // What the window asked to have run when the person picks the notification.
+    std::function<void(const QString &)> open;
+};
+
 // A full set of fakes wired into one Services, with a program directory.
 struct FakeServices
 {
@@ -192,5 +221,6 @@ struct FakeServices
     FakeControl control;
     FakeInhibitor inhibitor;
     FakeWakeScheduler wake;
+    FakeNotifications notifications;
     Services services;
 };
