@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/freedesktopnotifications.h"
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
 #include "platform/linux/solidwakescheduler.h"
@@ -30,7 +31,8 @@ private:
     LinuxRegistryLookup m_registry;
     FixedStartRandom m_random;
     SolidWakeScheduler m_wake;
-    ProcessControl m_control{m_sound, m_wake};
+    FreedesktopNotifications m_notifications;
+    ProcessControl m_control{m_sound, m_wake, m_notifications};
     LogindSleepInhibitor m_inhibitor;
     Services m_services;
 };

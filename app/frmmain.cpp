@@ -9,6 +9,7 @@
 #include "shell/frmlicense.h"
 #include "shell/frmqueryminimize.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,7 @@ frmMain::frmMain(Services &services, QWidget *parent) : QMainWindow(parent), m_s
     // The tick's timer stands still while the machine sleeps: on waking, the
     // alarm whose moment passed meanwhile sounds at once.
     m_services.inhibitor.setResumeHandler([this] { checkAlarmNow(); });
+    m_services.notifications.setOpenHandler([this](const QString &token) { comeForward(token); });
     scheduleNextTick();
     Form_Load();
 }
@@ -74,6 +76,7 @@ frmMain::frmMain(Services &services, QWidget *parent) : QMainWindow(parent), m_s
 frmMain::~frmMain()
 {
     m_services.inhibitor.setResumeHandler({});
+    m_services.notifications.setOpenHandler({});
 }
 
 void frmMain::buildWindow()
@@ -238,6 +241,7 @@ void frmMain::cmdAlarmStop_Click()
         m_awareTest = nullptr;
     }
     m_services.sound.stop();
+    m_services.notifications.withdraw();
     bAlarmSounding = false;
     bAlarmSet = false;
     setStatusNotSet();
@@ -327,9 +331,31 @@ void frmMain::Timer1_Timer()
     showNormal();
     raise();
     activateWindow();
+    // Where the window cannot come forward by itself (native Wayland), the
+    // desktop shows that it wants attention; the notification reaches a
+    // locked screen, where no window is seen.
+    QApplication::alert(this);
     m_services.sound.startLoop(sWakeyFileName);
+    m_services.notifications.show(QStringLiteral("Alarm for ") +
+                                  datevalue::formatGeneral(dtWakeyTime));
     bAlarmSet = false;
     updateSleepInhibitor();
+}
+
+void frmMain::comeForward(const QString &activationToken)
+{
+    // Qt's Wayland platform hands this token over at the next activation,
+    // which lets the compositor move the focus; on X11 it means nothing.
+    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"))
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    // An open awareness test stays in front of the window it blocks.
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front)
+        front = this;
+    front->raise();
+    front->activateWindow();
 }
 
 void frmMain::txtAlarmTime_Change()

@@ -85,6 +85,9 @@ private:
     // The tick's work, at once, and the next tick re-aligned.
     void checkAlarmNow();
     void updateSleepInhibitor();
+    // The window, or the test open on it, brought in front for the person who
+    // picked the notification.
+    void comeForward(const QString &activationToken);
     // One message when the alarm file would not be heard as itself.
     void tellSoundProblem();
 

@@ -29,6 +29,19 @@ void Program::soundUnavailable(const QString &reason)
     });
 }
 
+QByteArray preferredPlatform(const QProcessEnvironment &environment)
+{
+    if (environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        return {};
+    const bool waylandSession =
+        environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland") ||
+        !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    if (!waylandSession || environment.value(QStringLiteral("DISPLAY")).isEmpty())
+        return {};
+    // Wayland after it, should the X server named not answer.
+    return QByteArrayLiteral("xcb;wayland");
+}
+
 void configureApplication()
 {
     QApplication::setApplicationName(QString::fromLatin1(programinfo::kName));
@@ -40,7 +53,15 @@ void configureApplication()
 
 int runProgram(int argc, char *argv[])
 {
+    // The windows' places, their frames without buttons and their coming to
+    // the front need X11; in a Wayland session, XWayland offers all three.
+    const QByteArray platform = preferredPlatform(QProcessEnvironment::systemEnvironment());
+    if (!platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);
+    // The programs it starts choose for themselves.
+    if (!platform.isEmpty())
+        qunsetenv("QT_QPA_PLATFORM");
     configureApplication();
 
     Program *program = nullptr;

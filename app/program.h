@@ -2,6 +2,8 @@
 
 #include "app/frmmain.h"
 
+#include <QProcessEnvironment>
+
 // The program as a person meets it: the main window on the services it is
 // given, and the desktop's requests wired to it. main() builds one on the
 // real services (runProgram); tests build one on fakes and send it what the
@@ -26,6 +28,11 @@ private:
     Services &m_services;
     frmMain m_window;
 };
+
+// The Qt platform to ask for before the application is built, or empty for
+// Qt's own choice: X11 through XWayland in a Wayland session that has an X
+// server, unless the person chose a platform.
+QByteArray preferredPlatform(const QProcessEnvironment &environment);
 
 // The application's names, version and font, set once before any window.
 void configureApplication();

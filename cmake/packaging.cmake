@@ -74,9 +74,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://roustabell.example.org/)
 # (libpulse0). Named here is what is only loaded at run time: the
 # dialog font the layouts are measured in, and a PulseAudio-protocol sound
 # server to play on (PulseAudio itself, or PipeWire's). The xcb
-# platform plugin is part of libqt6gui6 on Debian 12; the window icons are
-# drawn at build time, so no SVG plugin is needed.
+# platform plugin is part of libqt6gui6 on Debian 12, and in a Wayland session
+# the program runs through XWayland; a Wayland session without it needs Qt's
+# Wayland plugin. The window icons are drawn at build time, so no SVG plugin
+# is needed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, qt6-wayland")
 include(CPack)

@@ -148,6 +148,25 @@ public:
     virtual void cancelBeforeExit() = 0;
 };
 
+// One desktop notification for the sounding alarm, meant to reach a locked
+// screen. Silently does nothing where no notification server answers: the
+// alarm rings all the same.
+class NotificationService
+{
+public:
+    virtual ~NotificationService() = default;
+    // Shows body in the notification, replacing the one shown before; returns at once.
+    virtual void show(const QString &body) = 0;
+    // Withdraws the notification shown, if any; returns at once.
+    virtual void withdraw() = 0;
+    // withdraw(), sent before it returns (within a short bound): the program
+    // is about to end and would take the unsent request with it.
+    virtual void withdrawBeforeExit() = 0;
+    // Called when the person picks the notification's action, with the
+    // activation token the server handed over, or an empty one.
+    virtual void setOpenHandler(std::function<void(const QString &token)> handler) = 0;
+};
+
 class ProgramControl
 {
 public:
@@ -168,6 +187,7 @@ struct Services
     ProgramControl &control;
     SleepInhibitor &inhibitor;
     WakeScheduler &wake;
+    NotificationService &notifications;
     // Folder of the executable, no trailing separator.
     QString programDirectory;
     // Folder that holds AlarmClockConfig.xml (the program directory unless it cannot be written).

@@ -297,23 +297,98 @@ private Q_SLOTS:
     void firingRestoresTheWindow_data()
     {
         QTest::addColumn<int>("state");
-        QTest::newRow("minimized") << int(Qt::WindowMinimized);
-        QTest::newRow("maximized") << int(Qt::WindowMaximized);
+        QTest::addColumn<bool>("picked");
+        QTest::newRow("minimized") << int(Qt::WindowMinimized) << false;
+        QTest::newRow("maximized") << int(Qt::WindowMaximized) << false;
+        QTest::newRow("behind another window") << int(Qt::WindowNoState) << false;
+        QTest::newRow("minimized again, notification picked") << int(Qt::WindowMinimized) << true;
     }
 
     void firingRestoresTheWindow()
     {
         QFETCH(int, state);
+        QFETCH(bool, picked);
         frmMain &main = open();
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
         setAt(main, "7:30");
-        main.setWindowState(Qt::WindowStates(state));
-        QTRY_VERIFY(main.windowState() & Qt::WindowStates(state));
+        QWidget other;
+        const auto putAway = [&] {
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            main.setWindowState(Qt::WindowStates(state));
+            QTRY_VERIFY(main.windowState() == Qt::WindowStates(state));
+        };
+        putAway();
         m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
         main.Timer1_Timer();
+        if (picked) {
+            putAway();
+            QVERIFY(m_fakes->notifications.open);
+            m_fakes->notifications.open(QString());
+        }
         QVERIFY(!(main.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)));
         QVERIFY(main.isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), &main);
+    }
+
+    void notificationFollowsTheAlarm_data()
+    {
+        QTest::addColumn<bool>("withQuestion");
+        QTest::newRow("stopped at once") << false;
+        QTest::newRow("stopped by the answer") << true;
+    }
+
+    void notificationFollowsTheAlarm()
+    {
+        QFETCH(bool, withQuestion);
+        FakeNotifications &notifications = m_fakes->notifications;
+        frmMain &main = open();
+        main.show();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        // The test sound is no alarm firing.
+        main.cmdAlarmTest_Click();
+        main.cmdAlarmStop_Click();
+        if (withQuestion)
+            main.Questions.append(pair("q", "a"));
+        setAt(main, "7:30");
+        QVERIFY(!notifications.shown);
+        QVERIFY(!notifications.calls.contains("show"));
+        m_fakes->clock.set(QDate(2026, 12, 7), QTime(7, 30, 1));
+        for (int tick = 0; tick < 3; ++tick) {
+            main.Timer1_Timer();
+            m_fakes->clock.advanceSeconds(1);
+        }
+        const std::optional<QString> body = "Alarm for 12/7/2026 7:30:00 AM";
+        QCOMPARE(notifications.shown, body);
+        QCOMPARE(notifications.calls.count("show"), 1);
+
+        std::optional<QString> shownDuringTest;
+        ModalDriver driver;
+        if (withQuestion)
+            driver.onNextModal([&](QWidget *test) {
+                shownDuringTest = notifications.shown;
+                // Picked while the test is open: the test, not its blocked parent, comes forward.
+                QWidget other;
+                other.show();
+                other.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&other));
+                notifications.open(QString());
+                QTRY_COMPARE(QApplication::activeWindow(), test);
+                auto *aware = qobject_cast<frmAwareTest *>(test);
+                QVERIFY(aware);
+                QTest::keyClicks(aware->txtAnswer, "a");
+                QTest::mouseClick(aware->cmdStopAlarm, Qt::LeftButton);
+            });
+        main.cmdAlarmStop_Click();
+        QCOMPARE(driver.ran(), withQuestion);
+        QVERIFY(!driver.timedOut());
+        if (withQuestion)
+            QCOMPARE(shownDuringTest, body);
+        QVERIFY(!main.alarmSounding());
+        QVERIFY(!notifications.shown);
+        QCOMPARE(notifications.calls.last(), QString("withdraw"));
     }
 
     void realTimerRunsTheHandler()

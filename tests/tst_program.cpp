@@ -231,6 +231,35 @@ private Q_SLOTS:
 
     // The real loader on a module that is not there: the person is told once,
     // after the request that found it, with the reason.
+    void platformChoice_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray throughX = "xcb;wayland";
+        QTest::newRow("Wayland session with XWayland")
+            << QStringList{"XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0"}
+            << throughX;
+        QTest::newRow("Wayland display alone, with XWayland")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "DISPLAY=:1"} << throughX;
+        QTest::newRow("Wayland without XWayland")
+            << QStringList{"XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-0"} << QByteArray();
+        QTest::newRow("platform chosen")
+            << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0", "QT_QPA_PLATFORM=wayland"}
+            << QByteArray();
+        QTest::newRow("X11 session")
+            << QStringList{"XDG_SESSION_TYPE=x11", "DISPLAY=:0"} << QByteArray();
+    }
+
+    void platformChoice()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QByteArray, expected);
+        QProcessEnvironment given;
+        for (const QString &entry : environment)
+            given.insert(entry.section('=', 0, 0), entry.section('=', 1));
+        QCOMPARE(preferredPlatform(given), expected);
+    }
+
     void missingSoundModuleIsToldOnce()
     {
         Program *program = nullptr;

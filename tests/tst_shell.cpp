@@ -512,10 +512,11 @@ private Q_SLOTS:
         registry.values.append({kPathKey, QStringLiteral("PATH"), RegistryLookup::kTypeString,
                                 QByteArray("/bin/tool\0", 10)});
         Services services = m_fakes->services;
-        Services withRecorder{services.clock,      services.sound,    services.messages,
-                              services.fileDialog, services.launcher, registry,
-                              services.random,     services.control,  services.inhibitor,
-                              services.wake,       m_dir.path(),      m_dir.path()};
+        Services withRecorder{services.clock,      services.sound,         services.messages,
+                              services.fileDialog, services.launcher,      registry,
+                              services.random,     services.control,       services.inhibitor,
+                              services.wake,       services.notifications, m_dir.path(),
+                              m_dir.path()};
         frmAbout about(withRecorder);
         std::uint32_t root = RegistryLookup::kHkeyLocalMachine;
         QString keyName = kPathKey;

@@ -1,7 +1,9 @@
-// The login manager's idle lock and wake-up signal, and the desktop power
-// manager's scheduled wake-ups, against stand-ins on a private bus that
-// serves as both the system and the session bus.
+// The login manager's idle lock and wake-up signal, the desktop power
+// manager's scheduled wake-ups and the alarm's notification, against
+// stand-ins on a private bus that serves as both the system and the session
+// bus.
 
+#include "platform/linux/freedesktopnotifications.h"
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
 #include "platform/linux/solidwakescheduler.h"
@@ -35,6 +37,8 @@ constexpr auto kManager = "org.freedesktop.login1.Manager";
 constexpr auto kMockInterface = "org.freedesktop.DBus.Mock";
 constexpr auto kPowerManager = "org.kde.Solid.PowerManagement";
 constexpr auto kPowerManagerPath = "/org/kde/Solid/PowerManagement";
+constexpr auto kNotifications = "org.freedesktop.Notifications";
+constexpr auto kNotificationsPath = "/org/freedesktop/Notifications";
 // hold() may take a few milliseconds to queue its call; a login manager that
 // takes seconds to answer must not show up here.
 constexpr qint64 kMaxHoldMs = 250;
@@ -208,6 +212,8 @@ private Q_SLOTS:
     void noPowerManagerIsSilent_data();
     void noPowerManagerIsSilent();
     void endingTheProgramWithdrawsTheWakeup();
+
+    void notificationIsShownOpenedAndWithdrawn();
 
 private:
     void missingPeerRows(const char *peer);
@@ -954,6 +960,17 @@ private:
     int m_fd;
 };
 
+// The same for the notification.
+class PipeNotifications : public FakeNotifications
+{
+public:
+    explicit PipeNotifications(int fd) : m_fd(fd) {}
+    void withdrawBeforeExit() override { (void)!::write(m_fd, "n", 1); }
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 void tst_SleepLock::endingTheProgramWithdrawsTheWakeup()
@@ -968,20 +985,89 @@ void tst_SleepLock::endingTheProgramWithdrawsTheWakeup()
         ::close(fds[0]);
         FakeSound sound;
         PipeWakeScheduler wake(fds[1]);
-        ProcessControl control(sound, wake);
+        PipeNotifications notifications(fds[1]);
+        ProcessControl control(sound, wake, notifications);
         control.endProgram();
         ::_exit(3);
     }
     ::close(fds[1]);
-    char byte = 0;
-    const ssize_t got = ::read(fds[0], &byte, 1);
+    char bytes[3] = {};
+    ssize_t got = 0;
+    for (ssize_t n = 1; n > 0 && got < 3; got += n)
+        n = ::read(fds[0], bytes + got, sizeof bytes - got);
     ::close(fds[0]);
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
-    QCOMPARE(got, ssize_t(1));
-    QCOMPARE(byte, 'w');
+    QCOMPARE(QByteArray(bytes, 2), QByteArray("wn"));
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
+}
+
+void tst_SleepLock::notificationIsShownOpenedAndWithdrawn()
+{
+    if (!busReady())
+        return;
+    QDBusConnection observer(QStringLiteral("observer"));
+    {
+        // No server: nothing shown, nothing said, and the end is not held up.
+        FreedesktopNotifications none;
+        none.show(QStringLiteral("Alarm for nobody"));
+        QTest::qWait(300);
+        QVERIFY(!none.shownId());
+    }
+    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("notification_daemon")},
+                      kNotifications));
+
+    FreedesktopNotifications notifications;
+    QStringList opened;
+    notifications.setOpenHandler([&opened](const QString &token) { opened.append(token); });
+    notifications.show(QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
+    QTRY_VERIFY_WITH_TIMEOUT(notifications.shownId(), 10000);
+    const uint id = *notifications.shownId();
+    const QVariantList calls =
+        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("Notify"));
+    QCOMPARE(calls.size(), qsizetype(1));
+    const QVariantList args = calls.constFirst().toList();
+    QCOMPARE(args.size(), qsizetype(8));
+    QCOMPARE(args[0].toString(), QStringLiteral("ROUSTABELL"));
+    QCOMPARE(args[2].toString(), QStringLiteral("roustabell"));
+    QCOMPARE(args[4].toString(), QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
+    // One action, to open the window; no Stop.
+    QCOMPARE(args[5].toStringList(), (QStringList{"default", "Show ROUSTABELL"}));
+    const QVariantMap hints = qdbus_cast<QVariantMap>(args[6]);
+    QCOMPARE(hints.value("urgency").toInt(), 2);
+    QCOMPARE(hints.value("suppress-sound").toBool(), true);
+    QCOMPARE(args[7].toInt(), 0);
+
+    // The server hands over a token just before the action; another
+    // notification's action is not ours.
+    const auto emitSignal = [&](const QString &name, const QVariantList &values) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QString::fromLatin1(kNotifications), QString::fromLatin1(kNotificationsPath),
+            QString::fromLatin1(kMockInterface), QStringLiteral("EmitSignal"));
+        call << QString::fromLatin1(kNotifications) << name << QStringLiteral("us")
+             << QVariant(values);
+        return observer.call(call).type() == QDBusMessage::ReplyMessage;
+    };
+    QVERIFY(emitSignal("ActionInvoked", {id + 1, QStringLiteral("default")}));
+    QVERIFY(emitSignal("ActivationToken", {id, QStringLiteral("token-1")}));
+    QVERIFY(emitSignal("ActionInvoked", {id, QStringLiteral("default")}));
+    QTRY_COMPARE_WITH_TIMEOUT(opened, QStringList{"token-1"}, 10000);
+
+    notifications.withdraw();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("CloseNotification")),
+        QVariantList{QVariant(QVariantList{id})}, 10000);
+
+    // Shown and at once the program ends: closed before the end returns,
+    // though its id had not arrived yet.
+    notifications.show(QStringLiteral("Alarm for later"));
+    notifications.withdrawBeforeExit();
+    const QVariantList closed =
+        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("CloseNotification"));
+    QCOMPARE(closed.size(), qsizetype(2));
+    QCOMPARE(closed[1].toList().value(0).toUInt(), id + 1);
+    QCOMPARE(opened.size(), qsizetype(1));
 }
 
 QTEST_GUILESS_MAIN(tst_SleepLock)

@@ -92,8 +92,9 @@ QString LinuxRegistryLookup::toolFileName() const
 void ProcessControl::endProgram()
 {
     m_sound.stop();
-    // Destructors do not run, so the wake-up is withdrawn here.
+    // Destructors do not run, so the wake-up and the notification are withdrawn here.
     m_wake.cancelBeforeExit();
+    m_notifications.withdrawBeforeExit();
     std::fflush(nullptr);
     // At once: no event loop resumes, no destructor runs a handler.
     ::_exit(0);

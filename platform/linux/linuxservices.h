@@ -32,12 +32,16 @@ private:
 class ProcessControl : public ProgramControl
 {
 public:
-    ProcessControl(SoundService &sound, WakeScheduler &wake) : m_sound(sound), m_wake(wake) {}
+    ProcessControl(SoundService &sound, WakeScheduler &wake, NotificationService &notifications)
+        : m_sound(sound), m_wake(wake), m_notifications(notifications)
+    {
+    }
     void endProgram() override;
 
 private:
     SoundService &m_sound;
     WakeScheduler &m_wake;
+    NotificationService &m_notifications;
 };
 
 // Folder of the running executable, without a trailing separator.

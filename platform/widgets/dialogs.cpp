@@ -9,7 +9,8 @@
 
 ControlBoxlessDialog::ControlBoxlessDialog(QWidget *parent) : QDialog(parent)
 {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   noWindowButtonsFlags());
 }
 
 void ControlBoxlessDialog::unload()

@@ -9,6 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 
+Qt::WindowFlags noWindowButtonsFlags()
+{
+    if (QGuiApplication::platformName().startsWith(u"wayland"))
+        return Qt::FramelessWindowHint;
+    return {};
+}
+
 void offerNoWindowButtons(QWidget *window)
 {
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();

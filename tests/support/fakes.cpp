@@ -119,7 +119,7 @@ double FakeRandom::next()
 }
 
 FakeServices::FakeServices(const QString &directory)
-    : services{clock,  sound,   messages,  fileDialog, launcher,  registry,
-               random, control, inhibitor, wake,       directory, directory}
+    : services{clock,   sound,     messages, fileDialog,    launcher,  registry, random,
+               control, inhibitor, wake,     notifications, directory, directory}
 {
 }

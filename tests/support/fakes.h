@@ -178,6 +178,35 @@ public:
     QStringList calls;
 };
 
+class FakeNotifications : public NotificationService
+{
+public:
+    void show(const QString &body) override
+    {
+        shown = body;
+        calls.append(QStringLiteral("show"));
+    }
+    void withdraw() override
+    {
+        shown.reset();
+        calls.append(QStringLiteral("withdraw"));
+    }
+    void withdrawBeforeExit() override
+    {
+        shown.reset();
+        calls.append(QStringLiteral("withdrawBeforeExit"));
+    }
+    void setOpenHandler(std::function<void(const QString &)> handler) override
+    {
+        open = std::move(handler);
+    }
+    // The body of the notification on screen as the calls so far leave it.
+    std::optional<QString> shown;
+    QStringList calls;
+    // What the window asked to have run when the person picks the notification.
+    std::function<void(const QString &)> open;
+};
+
 // A full set of fakes wired into one Services, with a program directory.
 struct FakeServices
 {
@@ -193,6 +222,7 @@ struct FakeServices
     FakeControl control;
     FakeInhibitor inhibitor;
     FakeWakeScheduler wake;
+    FakeNotifications notifications;
     Services services;
 };
 
@@ -212,9 +242,17 @@ template <typename Base, typename... Swapped> Base &swapped(Base &kept, Swapped 
 // a case that swaps one names only that one.
 template <typename... Swapped> Services swapServices(const Services &base, Swapped &...s)
 {
-    return Services{
-        swapped(base.clock, s...),      swapped(base.sound, s...),    swapped(base.messages, s...),
-        swapped(base.fileDialog, s...), swapped(base.launcher, s...), swapped(base.registry, s...),
-        swapped(base.random, s...),     swapped(base.control, s...),  swapped(base.inhibitor, s...),
-        swapped(base.wake, s...),       base.programDirectory,        base.configDirectory};
+    return Services{swapped(base.clock, s...),
+                    swapped(base.sound, s...),
+                    swapped(base.messages, s...),
+                    swapped(base.fileDialog, s...),
+                    swapped(base.launcher, s...),
+                    swapped(base.registry, s...),
+                    swapped(base.random, s...),
+                    swapped(base.control, s...),
+                    swapped(base.inhibitor, s...),
+                    swapped(base.wake, s...),
+                    swapped(base.notifications, s...),
+                    base.programDirectory,
+                    base.configDirectory};
 }
