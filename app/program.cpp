@@ -29,14 +29,13 @@ void Program::soundUnavailable(const QString &reason)
     });
 }
 
-QByteArray preferredPlatform(const QProcessEnvironment &environment)
+QByteArray preferredPlatform(const std::function<std::optional<QString>(const char *)> &variable)
 {
-    if (environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+    if (variable("QT_QPA_PLATFORM"))
         return {};
-    const bool waylandSession =
-        environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland") ||
-        !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
-    if (!waylandSession || environment.value(QStringLiteral("DISPLAY")).isEmpty())
+    const bool waylandSession = variable("XDG_SESSION_TYPE").value_or(QString()) == u"wayland" ||
+                                !variable("WAYLAND_DISPLAY").value_or(QString()).isEmpty();
+    if (!waylandSession || variable("DISPLAY").value_or(QString()).isEmpty())
         return {};
     // Wayland after it, should the X server named not answer.
     return QByteArrayLiteral("xcb;wayland");
@@ -55,7 +54,13 @@ int runProgram(int argc, char *argv[])
 {
     // The windows' places, their frames without buttons and their coming to
     // the front need X11; in a Wayland session, XWayland offers all three.
-    const QByteArray platform = preferredPlatform(QProcessEnvironment::systemEnvironment());
+    // Read straight from the environment: a copy of all of it would cost
+    // pages of memory that an idle clock then keeps.
+    const QByteArray platform = preferredPlatform([](const char *name) -> std::optional<QString> {
+        if (!qEnvironmentVariableIsSet(name))
+            return std::nullopt;
+        return qEnvironmentVariable(name);
+    });
     if (!platform.isEmpty())
         qputenv("QT_QPA_PLATFORM", platform);
     QApplication app(argc, argv);

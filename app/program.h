@@ -2,7 +2,11 @@
 
 #include "app/frmmain.h"
 
-#include <QProcessEnvironment>
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <optional>
 
 // The program as a person meets it: the main window on the services it is
 // given, and the desktop's requests wired to it. main() builds one on the
@@ -32,7 +36,9 @@ private:
 // The Qt platform to ask for before the application is built, or empty for
 // Qt's own choice: X11 through XWayland in a Wayland session that has an X
 // server, unless the person chose a platform.
-QByteArray preferredPlatform(const QProcessEnvironment &environment);
+// The Qt platform to ask for, or empty to leave Qt's own choice; variable
+// answers an environment variable's value, nothing when it is not set.
+QByteArray preferredPlatform(const std::function<std::optional<QString>(const char *)> &variable);
 
 // The application's names, version and font, set once before any window.
 void configureApplication();

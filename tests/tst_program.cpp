@@ -254,9 +254,13 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, environment);
         QFETCH(QByteArray, expected);
-        QProcessEnvironment given;
-        for (const QString &entry : environment)
-            given.insert(entry.section('=', 0, 0), entry.section('=', 1));
+        const auto given = [&](const char *name) -> std::optional<QString> {
+            for (const QString &entry : std::as_const(environment)) {
+                if (entry.section('=', 0, 0) == QLatin1StringView(name))
+                    return entry.section('=', 1);
+            }
+            return std::nullopt;
+        };
         QCOMPARE(preferredPlatform(given), expected);
     }
 
