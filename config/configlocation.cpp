@@ -62,12 +62,6 @@ bool canWriteFile(const QString &file)
     return regular;
 }
 
-bool isRegularFile(const QString &file)
-{
-    struct stat info = {};
-    return ::stat(QFile::encodeName(file).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 QString absoluteFolder(const QByteArray &value)
 {
     const QString folder = QDir::cleanPath(QFile::decodeName(value));
@@ -90,6 +84,11 @@ std::optional<timespec> modified(const QString &file)
     if (::stat(QFile::encodeName(file).constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return info.st_mtim;
+}
+
+bool isRegularFile(const QString &file)
+{
+    return modified(file).has_value();
 }
 
 bool isNewer(const QString &file, const QString &than)
