@@ -241,16 +241,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             observer.interface()->isServiceRegistered("org.freedesktop.systemd1"), 20000);
         const auto stopAll = qScopeGuard([&] {
-            for (QProcess *process : {&check, &manager, &bus}) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
+            for (QProcess *process : {&check, &manager, &bus})
+                process->kill(), process->waitForFinished(5000);
         });
 
         m_program.setProcessEnvironment(session);
         launch();
-        if (QTest::currentTestFailed())
-            return;
         const QDateTime moment =
             QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 15);
         QVERIFY(keys({"Tab", "ctrl+a"}));
@@ -258,18 +254,14 @@ private Q_SLOTS:
         QVERIFY(keys({"Tab", "Tab", "Tab", "ctrl+a"}));
         QVERIFY(type(moment.time().toString("H:mm:ss")));
         QVERIFY(keys({"Tab", "space"}));
+        const QDBusMessage list =
+            QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                           "org.freedesktop.systemd1.Manager", "Timers");
         QJsonObject timers;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (timers = QJsonDocument::fromJson(
-                          observer
-                              .call(QDBusMessage::createMethodCall(
-                                  "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                  "org.freedesktop.systemd1.Manager", "Timers"))
-                              .arguments()
-                              .value(0)
-                              .toString()
-                              .toUtf8())
-                          .object())
+            (timers =
+                 QJsonDocument::fromJson(observer.call(list).arguments().value(0).toByteArray())
+                     .object())
                     .size() == 1,
             10000);
         ::kill(pid_t(m_program.processId()), SIGKILL);
@@ -278,11 +270,9 @@ private Q_SLOTS:
         // What the manager would run at the moment, as it would run it.
         const QJsonObject unit = timers.begin()->toObject();
         const QStringList argv = unit["argv"].toVariant().toStringList();
-        QProcessEnvironment environment = session;
         for (const QString &entry : unit["environment"].toVariant().toStringList())
-            environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
-        check.setProcessEnvironment(environment);
-        check.setProcessChannelMode(QProcess::ForwardedChannels);
+            session.insert(entry.section('=', 0, 0), entry.section('=', 1));
+        check.setProcessEnvironment(session);
         QTest::qWait(int(std::max<qint64>(0, QDateTime::currentDateTime().msecsTo(moment))));
         const qint64 started = m_recorder.now();
         check.start(argv.value(0), argv.mid(1));
@@ -296,9 +286,6 @@ private Q_SLOTS:
         QVERIFY(keys({"Tab", "Tab", "Tab", "space"}));
         QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
                                   QString("AWAKE???     AWARE???   PROVE IT!!!"), 5000);
-        QVERIFY(type("yes"));
-        QVERIFY(keys({"Tab", "space"}));
-        QVERIFY(m_recorder.waitForSilence(m_recorder.now(), 400));
     }
 };
 
