@@ -202,7 +202,7 @@ void frmMain::cmdSet_Click()
     bAlarmSet = true;
     lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
                             datevalue::formatGeneral(dtWakeyTime));
-    m_services.wake.schedule(datevalue::toDateTime(dtWakeyTime));
+    m_services.wake.schedule(datevalue::toDateTime(dtWakeyTime), sWakeyFileName);
     updateSleepInhibitor();
     // Saved before the sound is loaded: loading may stall on a large file.
     SaveSettings();
@@ -340,6 +340,17 @@ void frmMain::Timer1_Timer()
                                   datevalue::formatGeneral(dtWakeyTime));
     bAlarmSet = false;
     updateSleepInhibitor();
+}
+
+void frmMain::ringHandedOver(DateValue moment, const QString &soundFile)
+{
+    dtWakeyTime = moment;
+    sWakeyFileName = soundFile;
+    bAlarmSet = true;
+    lblAlarmStatus->setText(QStringLiteral("Alarm is SET for ") +
+                            datevalue::formatGeneral(dtWakeyTime));
+    updateSleepInhibitor();
+    checkAlarmNow();
 }
 
 void frmMain::comeForward(const QString &activationToken)

@@ -69,6 +69,10 @@ public Q_SLOTS:
     void txtAlarmTime_Change();
     void txtFileNameWAV_Change();
 
+    // The alarm this program armed before it died, handed back by its check:
+    // armed again at its moment with its sound, so that it fires as set.
+    void ringHandedOver(DateValue moment, const QString &soundFile);
+
     // The one gate of every close request; true when the close is cancelled.
     bool Form_QueryUnload();
 

@@ -52,6 +52,12 @@ void configureApplication()
 
 int runProgram(int argc, char *argv[])
 {
+    // Started by the session's timer at the alarm's moment: without a
+    // display no window can ring, so nothing is done at all.
+    const std::optional<HandedOverAlarm> handedOver = parseCheckArgument(argc, argv);
+    if (handedOver && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return 0;
     // The windows' places, their frames without buttons and their coming to
     // the front need X11; in a Wayland session, XWayland offers all three.
     // Read straight from the environment: a copy of all of it would cost
@@ -74,6 +80,9 @@ int runProgram(int argc, char *argv[])
         if (program)
             program->soundUnavailable(reason);
     });
+    // The program that armed the alarm still runs, and rings it itself.
+    if (handedOver && !desktop.takeAlarmLock())
+        return 0;
     Program running(desktop.services());
     program = &running;
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &running.window(),
@@ -86,5 +95,8 @@ int runProgram(int argc, char *argv[])
                          }
                      });
     running.window().show();
+    if (handedOver)
+        running.window().ringHandedOver(datevalue::fromDateTime(handedOver->moment.toLocalTime()),
+                                        handedOver->soundFile);
     return app.exec();
 }

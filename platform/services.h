@@ -133,14 +133,15 @@ public:
     virtual void setResumeHandler(std::function<void()> handler) = 0;
 };
 
-// Asks the desktop's power manager to wake a sleeping machine at the alarm's
-// moment. Silently does nothing where the desktop offers no such thing.
+// Asks the desktop to wake a sleeping machine at the alarm's moment, and to
+// ring the alarm then with soundFile should this program no longer run.
+// Silently does nothing where the desktop offers no such thing.
 class WakeScheduler
 {
 public:
     virtual ~WakeScheduler() = default;
     // Replaces the wake-up asked for before, if any; returns at once.
-    virtual void schedule(const QDateTime &moment) = 0;
+    virtual void schedule(const QDateTime &moment, const QString &soundFile) = 0;
     // Withdraws the wake-up asked for, if any; returns at once.
     virtual void cancel() = 0;
     // cancel(), sent before it returns (within a short bound): the program

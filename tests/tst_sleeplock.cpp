@@ -7,6 +7,7 @@
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
 #include "platform/linux/solidwakescheduler.h"
+#include "platform/linux/systemdalarmtimer.h"
 #include "support/fakes.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,9 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -214,6 +218,12 @@ private Q_SLOTS:
     void endingTheProgramWithdrawsTheWakeup();
 
     void notificationIsShownOpenedAndWithdrawn();
+
+    void lateNotificationIsClosed_data();
+    void lateNotificationIsClosed();
+
+    void alarmIsHandedToTheSessionManager_data();
+    void alarmIsHandedToTheSessionManager();
 
 private:
     void missingPeerRows(const char *peer);
@@ -793,7 +803,7 @@ void tst_SleepLock::scheduleSendsTheMoment()
     QVERIFY(startPowerManager("{}"));
 
     SolidWakeScheduler wake;
-    wake.schedule(moment);
+    wake.schedule(moment, {});
     QTRY_COMPARE_WITH_TIMEOUT(wake.cookie(), std::optional<uint>(41), 10000);
     const QVariantList calls =
         loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup"));
@@ -830,14 +840,14 @@ void tst_SleepLock::wakeupIsWithdrawn()
     const QDateTime moment(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc());
 
     auto wake = std::make_unique<SolidWakeScheduler>();
-    wake->schedule(moment);
+    wake->schedule(moment, {});
     QTRY_COMPARE_WITH_TIMEOUT(wake->cookie(), std::optional<uint>(41), 10000);
     QElapsedTimer timer;
     timer.start();
     if (how == QLatin1String("cancel"))
         wake->cancel();
     else if (how == QLatin1String("schedule"))
-        wake->schedule(moment.addSecs(60));
+        wake->schedule(moment.addSecs(60), {});
     else if (how == QLatin1String("cancelBeforeExit"))
         wake->cancelBeforeExit();
     else
@@ -884,7 +894,7 @@ void tst_SleepLock::lateCookieIsHandedBack()
     QVERIFY(startPowerManager(R"({"delay": 1000})"));
 
     auto wake = std::make_unique<SolidWakeScheduler>();
-    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()));
+    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()), {});
     QTRY_COMPARE_WITH_TIMEOUT(
         loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
         qsizetype(1), 10000);
@@ -928,7 +938,7 @@ void tst_SleepLock::noPowerManagerIsSilent()
 
     QElapsedTimer timer;
     timer.start();
-    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()));
+    wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()), {});
     QVERIFY2(timer.elapsed() < kMaxHoldMs, qPrintable(QString::number(timer.elapsed())));
     if (manager == QLatin1String("refuses")) {
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -1068,6 +1078,128 @@ void tst_SleepLock::notificationIsShownOpenedAndWithdrawn()
     QCOMPARE(closed.size(), qsizetype(2));
     QCOMPARE(closed[1].toList().value(0).toUInt(), id + 1);
     QCOMPARE(opened.size(), qsizetype(1));
+}
+
+void tst_SleepLock::lateNotificationIsClosed_data()
+{
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QString>("then");
+    QTest::newRow("shown again replaces") << 0 << "show";
+    QTest::newRow("stopped before a late answer") << 6000 << "withdraw";
+    QTest::newRow("program ends before a late answer") << 6000 << "exit";
+}
+
+void tst_SleepLock::lateNotificationIsClosed()
+{
+    if (!busReady())
+        return;
+    QFETCH(int, delay);
+    QFETCH(QString, then);
+    QVERIFY(startMock({"--template", ROUSTABELL_SOURCE_DIR "/tests/support/notifications_late.py",
+                       "--parameters", QStringLiteral(R"({"delay": %1})").arg(delay)},
+                      kNotifications));
+    const auto logged = [this](const char *method) {
+        return loggedCalls(kNotifications, kNotificationsPath, QString::fromLatin1(method));
+    };
+    FreedesktopNotifications notifications;
+    notifications.show(QStringLiteral("Alarm for 7:30"));
+    QElapsedTimer timer;
+    timer.start();
+    if (then == "show") {
+        QTRY_COMPARE_WITH_TIMEOUT(notifications.shownId(), std::optional<uint>(1), 10000);
+        notifications.show(QStringLiteral("Alarm for 7:30 again"));
+        // One notification per alarm: the second replaces the first.
+        QTRY_COMPARE_WITH_TIMEOUT(logged("Notify").size(), qsizetype(2), 10000);
+        QCOMPARE(logged("Notify")[1].toList().value(1).toUInt(), 1u);
+        return;
+    }
+    QTest::qWait(1000);
+    if (then == "withdraw") {
+        notifications.withdraw();
+        // Closed once its id arrives, however late.
+        QTRY_COMPARE_WITH_TIMEOUT(logged("CloseNotification"), QVariantList{QVariantList{1u}},
+                                  15000);
+    } else {
+        timer.restart();
+        notifications.withdrawBeforeExit();
+        QVERIFY2(timer.elapsed() < 2200, qPrintable(QString::number(timer.elapsed())));
+    }
+    QVERIFY(!notifications.shownId());
+}
+
+void tst_SleepLock::alarmIsHandedToTheSessionManager_data()
+{
+    QTest::addColumn<QString>("manager");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("wake");
+    QTest::newRow("set") << "{}" << QStringList{"set 7:30"} << true;
+    QTest::newRow("set again") << "{}" << QStringList{"set 7:30", "set 8:15"} << true;
+    QTest::newRow("stop") << "{}" << QStringList{"set 7:30", "stop"} << true;
+    QTest::newRow("exit") << "{}" << QStringList{"set 7:30", "exit"} << true;
+    QTest::newRow("wake-up refused")
+        << R"({"refuseWake": true})" << QStringList{"set 7:30"} << false;
+    QTest::newRow("no manager") << "" << QStringList{"set 7:30"} << false;
+}
+
+void tst_SleepLock::alarmIsHandedToTheSessionManager()
+{
+    if (!busReady())
+        return;
+    QFETCH(QString, manager);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, wake);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    if (!manager.isEmpty())
+        QVERIFY(startMock({"--template", ROUSTABELL_SOURCE_DIR "/tests/support/systemd_user.py",
+                           "--parameters", manager},
+                          "org.freedesktop.systemd1"));
+    const auto timers = [] {
+        const QDBusMessage reply = QDBusConnection("observer")
+                                       .call(QDBusMessage::createMethodCall(
+                                           "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                           "org.freedesktop.systemd1.Manager", "Timers"));
+        return QJsonDocument::fromJson(reply.arguments().value(0).toByteArray()).object();
+    };
+    qputenv("DISPLAY", ":47");
+
+    SystemdAlarmTimer timer({"/opt/rb/roustabell", "0123456789abcdef"}, true);
+    const QString sound = QStringLiteral("/home/a $b/%c\u00e9.wav");
+    QDateTime moment;
+    for (const QString &step : steps) {
+        if (step.startsWith("set ")) {
+            moment = QDateTime(QDate(2030, 1, 2), QTime::fromString(step.mid(4), "H:mm"),
+                               QTimeZone(3600));
+            timer.schedule(moment, sound);
+        } else if (step == "stop") {
+            timer.cancel();
+        } else {
+            // Gone before the program's end returns, not merely queued.
+            timer.cancelBeforeExit();
+            QCOMPARE(timers(), QJsonObject());
+        }
+    }
+    if (manager.isEmpty() || steps.last() == "stop" || steps.last() == "exit") {
+        QTest::qWait(300);
+        QCOMPARE(timers(), QJsonObject());
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(timers().size() == 1 && timer.timerUnit(), 10000);
+    const QJsonObject unit = timers().value(*timer.timerUnit()).toObject();
+    QVERIFY(timer.timerUnit()->startsWith("roustabell-0123456789abcdef-"));
+    QCOMPARE(unit["wake"].toBool(), wake);
+    QCOMPARE(unit["accuracy"].toInt(), 1000000);
+    QCOMPARE(unit["calendar"].toArray().first().toString(),
+             moment.toUTC().toString("yyyy-MM-dd HH:mm:ss") + " UTC");
+    QVERIFY(unit["environment"].toArray().contains("DISPLAY=:47"));
+    // The check's command line gives back the moment and the sound as set.
+    QStringList argv = unit["argv"].toVariant().toStringList();
+    QCOMPARE(argv.value(0), QStringLiteral("/opt/rb/roustabell"));
+    QByteArray arg0 = argv.value(0).toUtf8(), arg1 = argv.value(1).toUtf8();
+    char *args[] = {arg0.data(), arg1.data()};
+    const std::optional<HandedOverAlarm> parsed = parseCheckArgument(2, args);
+    QVERIFY(parsed);
+    QCOMPARE(parsed->moment, moment);
+    QCOMPARE(parsed->soundFile, sound);
 }
 
 QTEST_GUILESS_MAIN(tst_SleepLock)

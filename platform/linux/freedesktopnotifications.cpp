@@ -7,6 +7,8 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
+#include <limits>
+
 namespace {
 
 constexpr auto kService = "org.freedesktop.Notifications";
@@ -14,9 +16,10 @@ constexpr auto kPath = "/org/freedesktop/Notifications";
 constexpr auto kInterface = "org.freedesktop.Notifications";
 constexpr auto kOpenAction = "default";
 constexpr uchar kUrgencyCritical = 2;
+// A server that answers Notify late still hands over an id, which is then
+// closed if the alarm has stopped meanwhile; a timeout would lose it.
+constexpr int kNotifyTimeoutMs = std::numeric_limits<int>::max();
 constexpr int kCallTimeoutMs = 5000;
-// How long the program's end may wait for the server.
-constexpr int kExitTimeoutMs = 2000;
 
 QDBusMessage serverCall(const char *method)
 {
@@ -59,8 +62,6 @@ bool FreedesktopNotifications::reach()
 
 void FreedesktopNotifications::show(const QString &body)
 {
-    const std::uint64_t request = ++m_lastRequest;
-    m_wantedRequest = request;
     if (!reach())
         return;
 
@@ -70,43 +71,31 @@ void FreedesktopNotifications::show(const QString &body)
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(programinfo::kName));
     QDBusMessage call = serverCall("Notify");
     // No Stop among the actions: only the awareness test's answer silences the alarm.
-    call << QString::fromLatin1(programinfo::kTitle) << m_id.value_or(0u)
+    call << QString::fromLatin1(programinfo::kTitle) << m_shown.held().value_or(0u)
          << QString::fromLatin1(programinfo::kName) << QString::fromLatin1(programinfo::kTitle)
          << body
          << QStringList{QString::fromLatin1(kOpenAction),
                         QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)}
          << hints << 0;
-    callAsync(*m_bus, call, kCallTimeoutMs, &m_calls,
-              [this, request](const QDBusPendingCall &answer) {
-                  const QDBusPendingReply<uint> reply = answer;
-                  if (reply.isError())
-                      return;
-                  if (request == m_wantedRequest)
-                      m_id = reply.value();
-                  else
-                      close(reply.value());
-              });
+    m_shown.request(*m_bus, call, kNotifyTimeoutMs,
+                    [](const QDBusPendingCall &answer, bool) -> std::optional<uint> {
+                        const QDBusPendingReply<uint> reply = answer;
+                        if (reply.isError())
+                            return std::nullopt;
+                        return reply.value();
+                    });
 }
 
 void FreedesktopNotifications::withdraw()
 {
-    m_wantedRequest = 0;
     m_token.clear();
-    if (m_id) {
-        close(*m_id);
-        m_id.reset();
-    }
+    m_shown.withdraw();
 }
 
 void FreedesktopNotifications::withdrawBeforeExit()
 {
-    m_exiting = true;
-    withdraw();
-    // An id still on its way is waited for, and closed at once.
-    const auto pending = m_calls.findChildren<QDBusPendingCallWatcher *>();
-    for (QDBusPendingCallWatcher *watcher : pending)
-        watcher->waitForFinished();
-    m_exiting = false;
+    m_token.clear();
+    m_shown.withdrawBeforeExit();
 }
 
 void FreedesktopNotifications::setOpenHandler(std::function<void(const QString &)> handler)
@@ -116,7 +105,7 @@ void FreedesktopNotifications::setOpenHandler(std::function<void(const QString &
 
 void FreedesktopNotifications::actionInvoked(uint id, const QString &actionKey)
 {
-    if (!m_id || id != *m_id || actionKey != QLatin1String(kOpenAction))
+    if (m_shown.held() != id || actionKey != QLatin1String(kOpenAction))
         return;
     const QString token = std::exchange(m_token, QString());
     if (m_open)
@@ -125,24 +114,24 @@ void FreedesktopNotifications::actionInvoked(uint id, const QString &actionKey)
 
 void FreedesktopNotifications::activationToken(uint id, const QString &token)
 {
-    if (m_id && id == *m_id)
+    if (m_shown.held() == id)
         m_token = token;
 }
 
 void FreedesktopNotifications::notificationClosed(uint id, uint)
 {
-    if (m_id && id == *m_id) {
-        m_id.reset();
+    if (m_shown.held() == id) {
+        m_shown.forget();
         m_token.clear();
     }
 }
 
-void FreedesktopNotifications::close(uint id)
+void FreedesktopNotifications::close(uint id, int blockMs)
 {
     QDBusMessage call = serverCall("CloseNotification");
     call << id;
-    if (m_exiting)
-        m_bus->call(call, QDBus::Block, kExitTimeoutMs);
+    if (blockMs > 0)
+        m_bus->call(call, QDBus::Block, blockMs);
     else
         m_bus->asyncCall(call, kCallTimeoutMs);
 }

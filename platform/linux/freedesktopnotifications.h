@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/linux/outstandingrequest.h"
 #include "platform/services.h"
 
 #include <QDBusConnection>
 #include <QObject>
 
-#include <cstdint>
 #include <optional>
 
 // The alarm's notification through org.freedesktop.Notifications on the
@@ -29,7 +29,7 @@ public:
     void setOpenHandler(std::function<void(const QString &token)> handler) override;
 
     // The server's id of the notification shown, once it has answered.
-    std::optional<uint> shownId() const { return m_id; }
+    std::optional<uint> shownId() const { return m_shown.held(); }
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString &actionKey);
@@ -38,19 +38,12 @@ private Q_SLOTS:
 
 private:
     bool reach();
-    void close(uint id);
+    void close(uint id, int blockMs);
 
     std::optional<QDBusConnection> m_bus;
     bool m_listening = false;
-    std::optional<uint> m_id;
-    // Requests are numbered so that a notification no longer wanted is closed
-    // as soon as its id arrives; 0 when none is wanted.
-    std::uint64_t m_lastRequest = 0;
-    std::uint64_t m_wantedRequest = 0;
-    bool m_exiting = false;
     // Sent by the server just before the action it belongs to.
     QString m_token;
     std::function<void(const QString &)> m_open;
-    // Owns the pending calls; destroyed first, so no answer arrives afterwards.
-    QObject m_calls;
+    OutstandingRequest<uint> m_shown{[this](uint id, int blockMs) { close(id, blockMs); }};
 };

@@ -12,8 +12,6 @@ namespace {
 // the login manager's resume signal already has the alarm checked.
 constexpr auto kCallbackPath = "/org/roustabell/Alarm";
 constexpr int kCallTimeoutMs = 5000;
-// How long the program's end may wait for the power manager.
-constexpr int kExitTimeoutMs = 2000;
 
 QDBusMessage powerManagerCall(const QString &method)
 {
@@ -38,58 +36,41 @@ SolidWakeScheduler::~SolidWakeScheduler()
     cancelBeforeExit();
 }
 
-void SolidWakeScheduler::schedule(const QDateTime &moment)
+void SolidWakeScheduler::schedule(const QDateTime &moment, const QString &)
 {
     cancel();
     const qint64 seconds = moment.isValid() ? moment.toSecsSinceEpoch() : 0;
-    if (seconds <= 0)
-        return;
-    const std::uint64_t request = ++m_lastRequest;
-    m_wantedRequest = request;
-    if (!reachBus(m_bus, &QDBusConnection::sessionBus))
+    if (seconds <= 0 || !reachBus(m_bus, &QDBusConnection::sessionBus))
         return;
 
     QDBusMessage call = powerManagerCall(QStringLiteral("scheduleWakeup"));
     call << m_bus->baseService() << QVariant::fromValue(QDBusObjectPath(kCallbackPath))
          << static_cast<qulonglong>(seconds);
-    callAsync(*m_bus, call, kCallTimeoutMs, &m_calls,
-              [this, request](const QDBusPendingCall &answer) {
-                  const QDBusPendingReply<uint> reply = answer;
-                  if (reply.isError())
-                      return;
-                  if (request == m_wantedRequest)
-                      m_cookie = reply.value();
-                  else
-                      clearWakeup(reply.value());
-              });
+    m_wakeup.request(*m_bus, call, kCallTimeoutMs,
+                     [](const QDBusPendingCall &answer, bool) -> std::optional<uint> {
+                         const QDBusPendingReply<uint> reply = answer;
+                         if (reply.isError())
+                             return std::nullopt;
+                         return reply.value();
+                     });
 }
 
 void SolidWakeScheduler::cancel()
 {
-    m_wantedRequest = 0;
-    if (m_cookie) {
-        clearWakeup(*m_cookie);
-        m_cookie.reset();
-    }
+    m_wakeup.withdraw();
 }
 
 void SolidWakeScheduler::cancelBeforeExit()
 {
-    m_exiting = true;
-    cancel();
-    // A cookie still on its way is waited for, and handed back at once.
-    const auto pending = m_calls.findChildren<QDBusPendingCallWatcher *>();
-    for (QDBusPendingCallWatcher *watcher : pending)
-        watcher->waitForFinished();
-    m_exiting = false;
+    m_wakeup.withdrawBeforeExit();
 }
 
-void SolidWakeScheduler::clearWakeup(uint cookie)
+void SolidWakeScheduler::clearWakeup(uint cookie, int blockMs)
 {
     QDBusMessage call = powerManagerCall(QStringLiteral("clearWakeup"));
     call << static_cast<int>(cookie);
-    if (m_exiting)
-        m_bus->call(call, QDBus::Block, kExitTimeoutMs);
+    if (blockMs > 0)
+        m_bus->call(call, QDBus::Block, blockMs);
     else
         m_bus->asyncCall(call, kCallTimeoutMs);
 }

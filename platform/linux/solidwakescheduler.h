@@ -1,11 +1,10 @@
 #pragma once
 
+#include "platform/linux/outstandingrequest.h"
 #include "platform/services.h"
 
 #include <QDBusConnection>
-#include <QObject>
 
-#include <cstdint>
 #include <optional>
 
 // Wake-ups scheduled through the desktop's power manager: KDE's
@@ -22,23 +21,17 @@ public:
     // A wake-up must not outlive the program that would sound the alarm.
     ~SolidWakeScheduler() override;
 
-    void schedule(const QDateTime &moment) override;
+    void schedule(const QDateTime &moment, const QString &soundFile) override;
     void cancel() override;
     void cancelBeforeExit() override;
 
     // The power manager's cookie for the wake-up in place, once it has answered.
-    std::optional<uint> cookie() const { return m_cookie; }
+    std::optional<uint> cookie() const { return m_wakeup.held(); }
 
 private:
-    void clearWakeup(uint cookie);
+    void clearWakeup(uint cookie, int blockMs);
 
     std::optional<QDBusConnection> m_bus;
-    std::optional<uint> m_cookie;
-    // Requests are numbered so that a cookie for a wake-up no longer wanted
-    // is handed back as soon as it arrives; 0 when none is wanted.
-    std::uint64_t m_lastRequest = 0;
-    std::uint64_t m_wantedRequest = 0;
-    bool m_exiting = false;
-    // Owns the pending calls; destroyed first, so no answer arrives afterwards.
-    QObject m_calls;
+    OutstandingRequest<uint> m_wakeup{
+        [this](uint cookie, int blockMs) { clearWakeup(cookie, blockMs); }};
 };

@@ -6,15 +6,24 @@
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+
+#include <csignal>
 
 namespace {
 
@@ -211,6 +220,72 @@ private Q_SLOTS:
               static_cast<long long>(*silent - answeredAt));
         // Seen over 20 runs beside a -j2 rebuild: 8 to 35 ms.
         QVERIFY2(*silent - answeredAt <= 300, qPrintable(QString::number(*silent - answeredAt)));
+    }
+
+    // Armed, then killed: the session's timer runs the recorded check at the
+    // moment, which rings the alarm in a new copy as the firing would.
+    void handedOverAlarmRingsAfterAKill()
+    {
+        QTemporaryDir runtime;
+        QProcess bus, manager, check;
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+        QProcessEnvironment session = QProcessEnvironment::systemEnvironment();
+        session.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        session.insert("XDG_RUNTIME_DIR", runtime.path());
+        manager.setProcessEnvironment(session);
+        manager.start("/usr/bin/python3", {"-m", "dbusmock", "--template",
+                                           ROUSTABELL_SOURCE_DIR "/tests/support/systemd_user.py"});
+        QDBusConnection observer = QDBusConnection::connectToBus(address, "e2e");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            observer.interface()->isServiceRegistered("org.freedesktop.systemd1"), 20000);
+        const auto stopAll = qScopeGuard([&] {
+            for (QProcess *process : {&check, &manager, &bus})
+                process->kill(), process->waitForFinished(5000);
+        });
+
+        m_program.setProcessEnvironment(session);
+        launch();
+        const QDateTime moment =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + 15);
+        QVERIFY(keys({"Tab", "ctrl+a"}));
+        QVERIFY(type(m_dir.filePath("tone.wav")));
+        QVERIFY(keys({"Tab", "Tab", "Tab", "ctrl+a"}));
+        QVERIFY(type(moment.time().toString("H:mm:ss")));
+        QVERIFY(keys({"Tab", "space"}));
+        const QDBusMessage list =
+            QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                           "org.freedesktop.systemd1.Manager", "Timers");
+        QJsonObject timers;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (timers =
+                 QJsonDocument::fromJson(observer.call(list).arguments().value(0).toByteArray())
+                     .object())
+                    .size() == 1,
+            10000);
+        ::kill(pid_t(m_program.processId()), SIGKILL);
+        QVERIFY(m_program.waitForFinished(5000));
+
+        // What the manager would run at the moment, as it would run it.
+        const QJsonObject unit = timers.begin()->toObject();
+        const QStringList argv = unit["argv"].toVariant().toStringList();
+        for (const QString &entry : unit["environment"].toVariant().toStringList())
+            session.insert(entry.section('=', 0, 0), entry.section('=', 1));
+        check.setProcessEnvironment(session);
+        QTest::qWait(int(std::max<qint64>(0, QDateTime::currentDateTime().msecsTo(moment))));
+        const qint64 started = m_recorder.now();
+        check.start(argv.value(0), argv.mid(1));
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder.firstSoundAfter(started).has_value(), 15000);
+        const qint64 heard = *m_recorder.firstSoundAfter(started);
+        QVERIFY(m_recorder.waitForSound(heard, 500));
+        QVERIFY(std::abs(m_recorder.medianCrossings(heard, heard + 500) - 2 * kAlarmTone) < 200);
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("Quillon's Clamorific Alarm Clock Thingy"), 5000);
+        // Stop, three places after the test button, asks the stored question.
+        QVERIFY(keys({"Tab", "Tab", "Tab", "space"}));
+        QTRY_COMPARE_WITH_TIMEOUT(activeWindowName(),
+                                  QString("AWAKE???     AWARE???   PROVE IT!!!"), 5000);
     }
 };
 

@@ -158,7 +158,7 @@ public:
 class FakeWakeScheduler : public WakeScheduler
 {
 public:
-    void schedule(const QDateTime &moment) override
+    void schedule(const QDateTime &moment, const QString &) override
     {
         scheduled = moment;
         calls.append(QStringLiteral("schedule"));
