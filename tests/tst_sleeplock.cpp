@@ -1138,6 +1138,9 @@ void tst_SleepLock::alarmIsHandedToTheSessionManager_data()
     QTest::newRow("exit") << "{}" << QStringList{"set 7:30", "exit"} << true;
     QTest::newRow("wake-up refused")
         << R"({"refuseWake": true})" << QStringList{"set 7:30"} << false;
+    QTest::newRow("a killed run's timer replaced")
+        << R"({"left": ["roustabell-0123456789abcdef-999999999-1.timer"]})"
+        << QStringList{"set 7:30"} << true;
     QTest::newRow("no manager") << "" << QStringList{"set 7:30"} << false;
 }
 

@@ -10,6 +10,8 @@
 #include <QDBusVariant>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -312,6 +314,8 @@ void SystemdAlarmTimer::start()
         m_bus->asyncCall(managerCall("Subscribe"), kCallTimeoutMs);
     }
 
+    stopOrphans();
+
     // A name of its own for each request: a stopped unit lingers a moment
     // before the manager lets its name go.
     const QString base = QStringLiteral("roustabell-%1-%2-%3")
@@ -356,6 +360,36 @@ void SystemdAlarmTimer::start()
             }
             return std::nullopt;
         });
+}
+
+void SystemdAlarmTimer::stopOrphans()
+{
+    // A run of this copy that was killed left its timer behind; a new Set
+    // replaces it, as it replaces this run's own. Timers of a run still alive
+    // (the person started this copy twice) stay theirs.
+    QDBusMessage call = managerCall("ListUnitsByPatterns");
+    call << QStringList()
+         << QStringList{QStringLiteral("roustabell-") + m_copy.id + QStringLiteral("-*.timer")};
+    callAsync(*m_bus, call, kCallTimeoutMs, &m_calls, [this](const QDBusPendingCall &answer) {
+        if (answer.isError())
+            return;
+        const QDBusArgument units = answer.reply().arguments().value(0).value<QDBusArgument>();
+        units.beginArray();
+        while (!units.atEnd()) {
+            QString name, ignored;
+            QDBusObjectPath path, job;
+            uint jobId = 0;
+            units.beginStructure();
+            units >> name >> ignored >> ignored >> ignored >> ignored >> ignored >> path >> jobId >>
+                ignored >> job;
+            units.endStructure();
+            const qint64 pid = name.section(QLatin1Char('-'), 2, 2).toLongLong();
+            if (pid > 0 && pid != QCoreApplication::applicationPid() &&
+                ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+                stopUnit(name, 0);
+        }
+        units.endArray();
+    });
 }
 
 void SystemdAlarmTimer::jobRemoved(uint, const QDBusObjectPath &, const QString &unit,

@@ -79,6 +79,7 @@ private Q_SLOTS:
 
 private:
     void start();
+    void stopOrphans();
     void stopUnit(const QString &timer, int blockMs);
 
     ProgramCopy m_copy;
@@ -89,6 +90,7 @@ private:
     bool m_wakeSystem = true;
     int m_serial = 0;
     QString m_requestedTimer;
+    QObject m_calls;
     OutstandingRequest<QString> m_timer{
         [this](const QString &timer, int blockMs) { stopUnit(timer, blockMs); }};
 };

@@ -2,9 +2,11 @@
 
 Parameters: "refuseWake" true fails every timer that asks to wake the
 machine, as systemd before 254 does: the unit is taken, and its start job
-ends "failed". Timers() lists the timers in place as JSON: their calendar
+ends "failed". "left" names timers already in place, as a killed run
+leaves them. Timers() lists the timers in place as JSON: their calendar
 spec, WakeSystem, and the command line and environment of their service.
 '''
+import fnmatch
 import json
 
 import dbus
@@ -22,6 +24,8 @@ JOBS = [0]
 
 def load(mock, parameters):
     PARAMETERS.update(parameters)
+    for name in parameters.get('left', []):
+        TIMERS[name] = {'left': True}
 
 
 def next_job():
@@ -66,6 +70,13 @@ def StopUnit(self, name, mode):
             'Unit %s not loaded.' % name, name='org.freedesktop.systemd1.NoSuchUnit')
     del TIMERS[str(name)]
     return next_job()[1]
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='asas', out_signature='a(ssssssouso)')
+def ListUnitsByPatterns(self, states, patterns):
+    matches = [n for n in TIMERS if any(fnmatch.fnmatchcase(n, p) for p in patterns)]
+    return [(n, '', 'loaded', 'active', 'waiting', '', dbus.ObjectPath('/unit'),
+             dbus.UInt32(0), '', dbus.ObjectPath('/')) for n in matches]
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='', out_signature='s')
