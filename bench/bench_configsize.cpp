@@ -1,5 +1,6 @@
 // Memory and time of the configuration store on large files: attribute-heavy
-// ones (elements with 64 attributes each) and ones holding one long question.
+// ones (elements with 64 attributes each), ones holding one long question and
+// ones of elements that all have names of their own.
 // Each load, Set (saveSettings) and Done (saveQuestions over the loaded set)
 // runs in a child of its own, so that its peak resident size is its own; the
 // child's wall time covers only the operation. Sizes in MiB are the arguments
@@ -36,25 +37,45 @@ QByteArray attributeElement()
     return element + "/>\n";
 }
 
-bool writeFile(const QString &path, bool attributes, qint64 size)
+enum class Kind { Attributes, Text, Names };
+
+const char *kindName(Kind kind)
+{
+    return kind == Kind::Attributes ? "attr" : kind == Kind::Text ? "text" : "names";
+}
+
+// Each name used once: every one is new to the name interner.
+QByteArray namedElements(qint64 &counter, qsizetype size)
+{
+    QByteArray block;
+    block.reserve(size + 32);
+    while (block.size() < size)
+        block += "<n" + QByteArray::number(counter++) + "/>\n";
+    return block;
+}
+
+bool writeFile(const QString &path, Kind kind, qint64 size)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray prefix =
-        attributes ? kHead : kHead + "<AwareTestQuestions><QA_Pair><Question>";
-    const QByteArray suffix = attributes ? kTail
-                                         : "</Question><Answer>a</Answer></QA_Pair>"
-                                           "</AwareTestQuestions></AlarmClockConfig>\n";
-    const QByteArray unit = attributes ? attributeElement() : QByteArray("lorem ipsum dolor ");
+    const bool text = kind == Kind::Text;
+    const QByteArray prefix = text ? kHead + "<AwareTestQuestions><QA_Pair><Question>" : kHead;
+    const QByteArray suffix = text ? "</Question><Answer>a</Answer></QA_Pair>"
+                                     "</AwareTestQuestions></AlarmClockConfig>\n"
+                                   : kTail;
+    const QByteArray unit =
+        kind == Kind::Attributes ? attributeElement() : QByteArray("lorem ipsum dolor ");
     qint64 left = size - prefix.size() - suffix.size();
     bool ok = file.write(prefix) == prefix.size();
     const QByteArray block = unit.repeated(qsizetype(65536 / unit.size()));
+    qint64 counter = 0;
     while (ok && left >= block.size()) {
-        ok = file.write(block) == block.size();
-        left -= block.size();
+        const QByteArray next = kind == Kind::Names ? namedElements(counter, 65536) : block;
+        ok = file.write(next) == next.size();
+        left -= next.size();
     }
-    const QByteArray rest = attributes ? QByteArray(left, '\n') : unit.repeated(64).left(left);
+    const QByteArray rest = text ? unit.repeated(64).left(left) : QByteArray(left, '\n');
     return ok && file.write(rest) == rest.size() && file.write(suffix) == suffix.size();
 }
 
@@ -113,11 +134,11 @@ int main(int argc, char **argv)
               timer.start();
               return true;
           }));
-    for (const bool attributes : {true, false}) {
+    for (const Kind kind : {Kind::Attributes, Kind::Text, Kind::Names}) {
         for (const QString &size : std::as_const(sizes)) {
             const qint64 bytes = qint64(size.toDouble() * 1024 * 1024);
-            std::printf("%s MiB %s\n", qPrintable(size), attributes ? "attr" : "text");
-            if (!writeFile(configstore::filePath(path), attributes, bytes))
+            std::printf("%s MiB %s\n", qPrintable(size), kindName(kind));
+            if (!writeFile(configstore::filePath(path), kind, bytes))
                 return 1;
             print("load", inChild([&](QElapsedTimer &timer) {
                       timer.start();

@@ -83,20 +83,27 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
         return tokens;
     const QByteArray pairIndent = indentation(depth + 1);
     const QByteArray partIndent = indentation(depth + 2);
+    // One shared copy of each name for all the pairs.
+    const Token pairStart = element(Kind::StartElement, kPairElement);
+    const Token pairEnd = element(Kind::EndElement, kPairElement);
+    const Token questionStart = element(Kind::StartElement, kQuestionElement);
+    const Token questionEnd = element(Kind::EndElement, kQuestionElement);
+    const Token answerStart = element(Kind::StartElement, kAnswerElement);
+    const Token answerEnd = element(Kind::EndElement, kAnswerElement);
     tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
     for (const QuestionPair &pair : pairs) {
         tokens.push_back(text(pairIndent));
-        tokens.push_back(element(Kind::StartElement, kPairElement));
+        tokens.push_back(pairStart);
         tokens.push_back(text(partIndent));
-        tokens.push_back(element(Kind::StartElement, kQuestionElement));
+        tokens.push_back(questionStart);
         tokens.push_back(text(pair.question));
-        tokens.push_back(element(Kind::EndElement, kQuestionElement));
+        tokens.push_back(questionEnd);
         tokens.push_back(text(partIndent));
-        tokens.push_back(element(Kind::StartElement, kAnswerElement));
+        tokens.push_back(answerStart);
         tokens.push_back(text(pair.answer));
-        tokens.push_back(element(Kind::EndElement, kAnswerElement));
+        tokens.push_back(answerEnd);
         tokens.push_back(text(pairIndent));
-        tokens.push_back(element(Kind::EndElement, kPairElement));
+        tokens.push_back(pairEnd);
     }
     tokens.push_back(text(indentation(depth)));
     return tokens;

@@ -1,5 +1,7 @@
 #include "config/tokendocument.h"
 
+#include "platform/storabletext.h"
+
 #include <array>
 
 namespace configstore::detail {
@@ -106,26 +108,9 @@ void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
 
 QByteArray writableUtf8(QStringView value)
 {
-    const auto unwritable = [&](qsizetype i) {
-        const char16_t c = value[i].unicode();
-        if (c == 0xFFFE || c == 0xFFFF)
-            return true;
-        if (QChar::isHighSurrogate(c))
-            return i + 1 == value.size() || !value[i + 1].isLowSurrogate();
-        return QChar::isLowSurrogate(c) && (i == 0 || !value[i - 1].isHighSurrogate());
-    };
-    qsizetype i = 0;
-    while (i < value.size() && (value[i].unicode() < 0xD800 || !unwritable(i)))
-        ++i;
-    if (i == value.size())
+    if (storabletext::firstUnstorable(value) < 0)
         return compactUtf8(value);
-    QString kept;
-    kept.reserve(value.size());
-    for (qsizetype j = 0; j < value.size(); ++j) {
-        if (value[j].unicode() < 0xD800 || !unwritable(j))
-            kept += value[j];
-    }
-    return compactUtf8(kept);
+    return compactUtf8(storabletext::storable(value));
 }
 
 QByteArray compactUtf8(QStringView text)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QString>
 #include <QXmlStreamAttributes>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,8 +42,7 @@ struct Document
     std::size_t root = 0; // the first start tag
 };
 
-// Characters XML cannot hold (unpaired surrogates, U+FFFE, U+FFFF) are dropped
-// here; control characters are dropped when written.
+// Characters XML cannot hold are dropped; the text boxes never take them.
 QByteArray writableUtf8(QStringView value);
 
 inline Token element(Kind kind, const QString &name)
@@ -58,24 +59,41 @@ inline Token text(const QString &value)
 }
 
 // Element names and indentation repeat all through a file: one shared copy
-// of each spares an allocation per token.
+// of each spares an allocation per token. Looked up by hash: a file of
+// distinct names asks for each name once and finds none, and a scan of the
+// known ones then costs every name the whole list.
 class Interner
 {
 public:
     QByteArray get(QStringView text)
     {
-        for (const auto &[key, value] : m_known) {
-            if (key == text)
-                return value;
+        const std::size_t hash = qHash(text);
+        std::size_t slot = hash % kSlots;
+        while (m_slots[slot].used) {
+            if (m_slots[slot].hash == hash && m_slots[slot].key == text)
+                return m_slots[slot].value;
+            slot = (slot + 1) % kSlots;
         }
         QByteArray made = text.toUtf8();
-        if (m_known.size() < 64)
-            m_known.emplace_back(text.toString(), made);
+        if (m_count < kKept) {
+            m_slots[slot] = Slot{true, hash, text.toString(), made};
+            ++m_count;
+        }
         return made;
     }
 
 private:
-    std::vector<std::pair<QString, QByteArray>> m_known;
+    static constexpr std::size_t kKept = 64;
+    static constexpr std::size_t kSlots = 2 * kKept;
+    struct Slot
+    {
+        bool used = false;
+        std::size_t hash = 0;
+        QString key;
+        QByteArray value;
+    };
+    std::array<Slot, kSlots> m_slots{};
+    std::size_t m_count = 0;
 };
 
 // The attributes of a start tag, escaped, as one block.
