@@ -20,8 +20,9 @@ using namespace detail;
 
 bool isFormatting(const Token &token)
 {
-    return token.kind == Kind::Text && !token.text.isEmpty() &&
-           std::all_of(token.text.cbegin(), token.text.cend(),
+    const QByteArrayView text = token.text();
+    return token.kind == Kind::Text && !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(),
                        [](char c) { return isXmlSpace(QLatin1Char(c)); });
 }
 
@@ -43,7 +44,7 @@ void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &
 // the same from the wrapped document.
 void wrapOwnedRoot(Document &doc)
 {
-    const QString name = QString::fromUtf8(doc.tokens[doc.root].text);
+    const QString name = QString::fromUtf8(doc.tokens[doc.root].text());
     if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
         return;
     const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
@@ -114,7 +115,7 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
 Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nullptr)
 {
     if (std::optional<QByteArray> bytes = readCapped(path)) {
-        DocumentBuilder builder(bytes->size());
+        DocumentBuilder builder(*bytes);
         if (readFile(std::move(*bytes), builder)) {
             *unreadable = false;
             return std::move(builder.doc);
@@ -124,7 +125,7 @@ Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nul
     *unreadable = info.isFile() && info.size() > 0;
     if (tooLarge)
         *tooLarge = info.isFile() && info.size() > kMaxFileBytes;
-    DocumentBuilder fresh(0);
+    DocumentBuilder fresh({});
     parseText(QStringLiteral("<AlarmClockConfig />"), fresh);
     return std::move(fresh.doc);
 }

@@ -25,15 +25,45 @@ enum class Kind : quint8 { StartElement, EndElement, Text, CData, Comment, Instr
 
 // Held as UTF-8, half the size of QString's UTF-16: a save keeps the whole
 // file in memory, and its peak is bounded by a small multiple of the file.
-struct Token
+// One array holds both parts: a file of empty elements is mostly tokens,
+// and a second array in each would nearly double their size.
+class Token
 {
-    Kind kind;
+public:
+    Token(Kind kind, QByteArray text, QByteArrayView more = {})
+        : kind(kind), m_split(more.isEmpty() ? kWhole : quint32(text.size())),
+          m_bytes(more.isEmpty() ? std::move(text) : joined(text, more))
+    {
+    }
+
     // Element name, character data (unescaped), comment, instruction target,
     // DOCTYPE.
-    QByteArray text;
+    QByteArrayView text() const
+    {
+        return m_split == kWhole ? QByteArrayView(m_bytes) : QByteArrayView(m_bytes).first(m_split);
+    }
     // Start tags: the attributes as they are written back, each after its
     // blank, since a save never edits them; instructions: the data.
-    QByteArray more = {};
+    QByteArrayView more() const
+    {
+        return m_split == kWhole ? QByteArrayView() : QByteArrayView(m_bytes).sliced(m_split);
+    }
+    qsizetype size() const { return m_bytes.size(); }
+
+    Kind kind;
+
+private:
+    static constexpr quint32 kWhole = 0xFFFFFFFF;
+    // Exact in size: an append would leave room to grow.
+    static QByteArray joined(QByteArrayView first, QByteArrayView second)
+    {
+        QByteArray bytes(first.size() + second.size(), Qt::Uninitialized);
+        std::copy(second.begin(), second.end(),
+                  std::copy(first.begin(), first.end(), bytes.begin()));
+        return bytes;
+    }
+    quint32 m_split;
+    QByteArray m_bytes;
 };
 
 struct Document
@@ -105,9 +135,12 @@ QByteArray compactUtf8(QStringView text);
 class DocumentBuilder
 {
 public:
-    explicit DocumentBuilder(qsizetype sourceSize)
+    // Each '<' of the source starts at most a start and an end tag and is
+    // followed by at most one text: room for all of them at once spares the
+    // copies of a growing list, and the room never used is never touched.
+    explicit DocumentBuilder(QByteArrayView source)
     {
-        doc.tokens.reserve(std::size_t(std::min<qsizetype>(sourceSize / 32, 1 << 18)));
+        doc.tokens.reserve(std::size_t(3 * std::count(source.begin(), source.end(), '<') + 2));
     }
 
     void startElement(const QXmlStreamReader &reader)
@@ -116,13 +149,18 @@ public:
             doc.root = doc.tokens.size();
             m_rootSeen = true;
         }
-        doc.tokens.push_back(Token{Kind::StartElement, m_names.get(reader.qualifiedName()),
-                                   writtenAttributes(reader.attributes())});
+        QByteArray name = m_names.get(reader.qualifiedName());
+        m_open.push_back(name);
+        doc.tokens.push_back(
+            Token{Kind::StartElement, std::move(name), writtenAttributes(reader.attributes())});
     }
 
-    void endElement(const QXmlStreamReader &reader)
+    // The reader has checked that the name is the start tag's: its copy is
+    // shared rather than made again for a name the interner does not keep.
+    void endElement(const QXmlStreamReader &)
     {
-        doc.tokens.push_back(Token{Kind::EndElement, m_names.get(reader.qualifiedName())});
+        doc.tokens.push_back(Token{Kind::EndElement, std::move(m_open.back())});
+        m_open.pop_back();
     }
 
     void characters(const QXmlStreamReader &reader)
@@ -160,6 +198,7 @@ public:
 private:
     Interner m_names;
     Interner m_spacing;
+    std::vector<QByteArray> m_open;
     bool m_rootSeen = false;
 };
 
