@@ -233,8 +233,7 @@ private Q_SLOTS:
     }
 
     // The settings move while the file beside the program takes no save; then
-    // it can be written again. The newer file wins, but a per-user file that
-    // was there first is never written over: nothing is lost.
+    // it can be written again. No file is written over, and nothing is lost.
     void newerFileWins_data()
     {
         QTest::addColumn<bool>("olderUserFile");
@@ -287,8 +286,7 @@ private Q_SLOTS:
         // procfs refuses new files even to root.
         QTest::newRow("/proc") << QStringLiteral("/proc") << false;
         QTest::newRow("under /usr") << QStringLiteral("/usr/lib") << false;
-        // Root may write it, yet it is another user's installation.
-        QTest::newRow("folder of another user") << QStringLiteral("<foreign>") << false;
+        QTest::newRow("folder root may write, of another user") << QString("<foreign>") << false;
         QTest::newRow("empty path") << QString() << false;
     }
 
@@ -300,12 +298,10 @@ private Q_SLOTS:
         QVERIFY(temp.isValid());
         QVERIFY(writeBytes(temp.filePath(QStringLiteral("file")), "x"));
         directory.replace(QLatin1String("<temp>"), temp.path());
-        if (directory == QLatin1String("<foreign>")) {
-            directory = temp.filePath(QStringLiteral("foreign"));
-            QVERIFY(QDir().mkdir(directory));
-            if (::chown(QFile::encodeName(directory).constData(), 65534, 65534) != 0)
-                QSKIP("Handing a folder to another user needs root");
-        }
+        if (directory == QLatin1String("<foreign>") &&
+            (!QDir().mkdir(directory = temp.filePath("foreign")) ||
+             ::chown(QFile::encodeName(directory).constData(), 65534, 65534) != 0))
+            QSKIP("Handing a folder to another user needs root");
         const QStringList before = directory.isEmpty() ? QStringList() : entries(directory);
 
         const QString chosen = chooseConfigDirectory(directory);
@@ -320,10 +316,9 @@ private Q_SLOTS:
 
     void writableFileInReadOnlyFolder_data()
     {
-        QTest::addColumn<bool>("ramfs");
-        QTest::newRow("on a disk") << false;
-        // ramfs reserves no space itself; the C library's stand-in reads.
-        QTest::newRow("on a file system without fallocate") << true;
+        QTest::addColumn<bool>("ramfs"); // no fallocate: glibc's stand-in reads
+        QTest::newRow("disk") << false;
+        QTest::newRow("ramfs") << true;
     }
 
     // A writable file in a folder that takes no new files: chosen, and saved
@@ -336,16 +331,12 @@ private Q_SLOTS:
         QVERIFY(work.isValid());
         const QString program = work.filePath(QStringLiteral("program"));
         QVERIFY(QDir().mkpath(program));
-        const QByteArray mountPoint = QFile::encodeName(program);
-        if (ramfs && ::mount("ramfs", mountPoint.constData(), "ramfs", 0, nullptr) != 0)
+        const QByteArray at = QFile::encodeName(program);
+        if (ramfs && ::mount("ramfs", at.constData(), "ramfs", 0, nullptr) != 0)
             QSKIP("Mounting a ramfs needs root");
-        const auto unmount = qScopeGuard([&] {
-            if (ramfs)
-                ::umount2(mountPoint.constData(), MNT_DETACH);
-        });
+        const auto unmount = qScopeGuard([&] { ::umount2(at.constData(), MNT_DETACH); });
         const QString path = QDir(program).filePath(QString::fromLatin1(configstore::kFileName));
-        // Longer than a block, so that the stand-in reads the old text.
-        QVERIFY(writeBytes(path, "<!--" + QByteArray(5000, 'c') + "-->" + kBeside));
+        QVERIFY(writeBytes(path, "<!--" + QByteArray(5000, 'c') + "-->" + kBeside)); // > a block
         const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                          QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
         const auto enter = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
