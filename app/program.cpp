@@ -31,7 +31,8 @@ void Program::soundUnavailable(const QString &reason)
 
 QByteArray preferredPlatform(const std::function<std::optional<QString>(const char *)> &variable)
 {
-    if (variable("QT_QPA_PLATFORM"))
+    // Empty is no choice: Qt takes it for unset too.
+    if (!variable("QT_QPA_PLATFORM").value_or(QString()).isEmpty())
         return {};
     const bool waylandSession = variable("XDG_SESSION_TYPE").value_or(QString()) == u"wayland" ||
                                 !variable("WAYLAND_DISPLAY").value_or(QString()).isEmpty();
@@ -39,6 +40,18 @@ QByteArray preferredPlatform(const std::function<std::optional<QString>(const ch
         return {};
     // Wayland after it, should the X server named not answer.
     return QByteArrayLiteral("xcb;wayland");
+}
+
+void withPlatformChoice(const QByteArray &platform, const std::function<void()> &build)
+{
+    if (platform.isEmpty()) {
+        build();
+        return;
+    }
+    qputenv("QT_QPA_PLATFORM", platform);
+    build();
+    // The programs it starts choose for themselves.
+    qunsetenv("QT_QPA_PLATFORM");
 }
 
 void configureApplication()
@@ -67,12 +80,8 @@ int runProgram(int argc, char *argv[])
             return std::nullopt;
         return qEnvironmentVariable(name);
     });
-    if (!platform.isEmpty())
-        qputenv("QT_QPA_PLATFORM", platform);
-    QApplication app(argc, argv);
-    // The programs it starts choose for themselves.
-    if (!platform.isEmpty())
-        qunsetenv("QT_QPA_PLATFORM");
+    std::optional<QApplication> app;
+    withPlatformChoice(platform, [&] { app.emplace(argc, argv); });
     configureApplication();
 
     Program *program = nullptr;
@@ -85,7 +94,7 @@ int runProgram(int argc, char *argv[])
         return 0;
     Program running(desktop.services());
     program = &running;
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &running.window(),
+    QObject::connect(&*app, &QGuiApplication::commitDataRequest, &running.window(),
                      [&running](QSessionManager &manager) {
                          // Without leave to ask, the session ends as it will.
                          if (manager.allowsInteraction()) {
@@ -98,5 +107,5 @@ int runProgram(int argc, char *argv[])
     if (handedOver)
         running.window().ringHandedOver(datevalue::fromDateTime(handedOver->moment.toLocalTime()),
                                         handedOver->soundFile);
-    return app.exec();
+    return QApplication::exec();
 }

@@ -40,6 +40,10 @@ private:
 // answers an environment variable's value, nothing when it is not set.
 QByteArray preferredPlatform(const std::function<std::optional<QString>(const char *)> &variable);
 
+// Runs build (which makes the application) with QT_QPA_PLATFORM set to
+// platform, unless that is empty, and takes the variable away afterwards.
+void withPlatformChoice(const QByteArray &platform, const std::function<void()> &build);
+
 // The application's names, version and font, set once before any window.
 void configureApplication();
 

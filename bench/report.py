@@ -27,6 +27,8 @@ BUDGETS = {
     "editor_open": ("question editor open, {pairs} pairs", "≤ {limit} s", 0.3),
     "editor_done": ("question editor Done, {pairs} pairs", "≤ {limit} s", 0.2),
     "awaretest": ("awareness window open, {pairs} pairs", "≤ {limit} s", 0.1),
+    "bound_set": ("Set on a file at the size bound, distinct element names",
+                  "≤ {limit} s", 0.5),
 }
 
 
@@ -271,6 +273,18 @@ def report(a):
                     s = (m[1], m[2], m[3], n[1])
                 break
         seconds_row("awaretest", s)
+
+    if "bench_configsize" in a.inproc:
+        # The largest size it ran, the one just under the bound.
+        sets, size, kind = {}, None, None
+        for line in r.inproc("bench_configsize").split("\n"):
+            m = re.fullmatch(r"([0-9.]+) MiB (\w+)", line)
+            if m:
+                size, kind = m[1], m[2]
+            m = re.fullmatch(r" *Set +([0-9.]+) ms.*", line)
+            if m and kind == "names":
+                sets.setdefault(float(size), []).append(m[1])
+        seconds_row("bound_set", stats(sets[max(sets)]) if sets else NONE)
 
     cpu = cpu_model()
     cores = len(os.sched_getaffinity(0))

@@ -99,11 +99,14 @@ bool isNewer(const QString &file, const QString &than)
 }
 
 // The user's own settings, beside a copy that can no longer take a save, come
-// along rather than seem lost, over an older per-user file. The copy keeps
-// the original's time, so that it counts as newer only once saved there.
+// along rather than seem lost, but only where the per-user folder holds no
+// file yet: one there may be another copy's, an installed one's, and nothing
+// would be left of it. The copy keeps the original's time, so that it counts
+// as newer only once saved there.
 void copyAlong(const QString &from, const QString &to)
 {
-    if (modified(to) && !isNewer(from, to))
+    struct stat existing = {};
+    if (::lstat(QFile::encodeName(to).constData(), &existing) == 0)
         return;
     const std::optional<timespec> time = modified(from);
     const std::optional<QByteArray> bytes = configstore::detail::readCapped(from);
@@ -112,14 +115,16 @@ void copyAlong(const QString &from, const QString &to)
     const QString temporary = to + QStringLiteral(".saving-%1").arg(::getpid());
     QFile copy(temporary);
     const timespec times[2] = {{0, UTIME_OMIT}, *time};
-    const bool written = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
-                         copy.write(*bytes) == bytes->size() && copy.flush() &&
-                         ::fsync(copy.handle()) == 0 && ::futimens(copy.handle(), times) == 0;
+    bool written = copy.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                             QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                   copy.write(*bytes) == bytes->size() && copy.flush() &&
+                   ::fsync(copy.handle()) == 0 && ::futimens(copy.handle(), times) == 0;
     copy.close();
-    if (!written ||
-        ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(to).constData()) != 0)
-        QFile::remove(temporary);
+    // A link, unlike a rename, fails where a file has appeared meanwhile.
+    if (written)
+        written = ::link(QFile::encodeName(temporary).constData(),
+                         QFile::encodeName(to).constData()) == 0;
+    QFile::remove(temporary);
 }
 
 } // namespace

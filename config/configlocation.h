@@ -20,10 +20,10 @@ struct FolderChecks
 // succeed there; an installed program, or a copy whose folder cannot take a
 // save, uses the user's configuration folder (created if missing). An
 // installed program never reads or writes its own folder: another user, root
-// say, may have left a file there. Of the file beside the copy and the
-// per-user one, the newer wins: a per-user file saved since the settings
-// moved there keeps being used, and a newer file that can no longer take a
-// save is copied over an older per-user one.
+// say, may have left a file there. A per-user file saved since the settings
+// moved there keeps being used; a file beside the copy that can no longer
+// take a save is copied only where the per-user folder holds none, since the
+// file there may be another copy's.
 QString chooseConfigDirectory(const QString &programDirectory);
 QString chooseConfigDirectory(const QString &programDirectory, const FolderChecks &checks);
 

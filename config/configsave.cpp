@@ -20,8 +20,9 @@ using namespace detail;
 
 bool isFormatting(const Token &token)
 {
-    return token.kind == Kind::Text && !token.text.isEmpty() &&
-           std::all_of(token.text.cbegin(), token.text.cend(),
+    const QByteArrayView text = token.text();
+    return token.kind == Kind::Text && !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(),
                        [](char c) { return isXmlSpace(QLatin1Char(c)); });
 }
 
@@ -43,7 +44,7 @@ void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &
 // the same from the wrapped document.
 void wrapOwnedRoot(Document &doc)
 {
-    const QString name = QString::fromUtf8(doc.tokens[doc.root].text);
+    const QString name = QString::fromUtf8(doc.tokens[doc.root].text());
     if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
         return;
     const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
@@ -83,20 +84,27 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
         return tokens;
     const QByteArray pairIndent = indentation(depth + 1);
     const QByteArray partIndent = indentation(depth + 2);
+    // One shared copy of each name for all the pairs.
+    const Token pairStart = element(Kind::StartElement, kPairElement);
+    const Token pairEnd = element(Kind::EndElement, kPairElement);
+    const Token questionStart = element(Kind::StartElement, kQuestionElement);
+    const Token questionEnd = element(Kind::EndElement, kQuestionElement);
+    const Token answerStart = element(Kind::StartElement, kAnswerElement);
+    const Token answerEnd = element(Kind::EndElement, kAnswerElement);
     tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
     for (const QuestionPair &pair : pairs) {
         tokens.push_back(text(pairIndent));
-        tokens.push_back(element(Kind::StartElement, kPairElement));
+        tokens.push_back(pairStart);
         tokens.push_back(text(partIndent));
-        tokens.push_back(element(Kind::StartElement, kQuestionElement));
+        tokens.push_back(questionStart);
         tokens.push_back(text(pair.question));
-        tokens.push_back(element(Kind::EndElement, kQuestionElement));
+        tokens.push_back(questionEnd);
         tokens.push_back(text(partIndent));
-        tokens.push_back(element(Kind::StartElement, kAnswerElement));
+        tokens.push_back(answerStart);
         tokens.push_back(text(pair.answer));
-        tokens.push_back(element(Kind::EndElement, kAnswerElement));
+        tokens.push_back(answerEnd);
         tokens.push_back(text(pairIndent));
-        tokens.push_back(element(Kind::EndElement, kPairElement));
+        tokens.push_back(pairEnd);
     }
     tokens.push_back(text(indentation(depth)));
     return tokens;
@@ -107,7 +115,7 @@ std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
 Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nullptr)
 {
     if (std::optional<QByteArray> bytes = readCapped(path)) {
-        DocumentBuilder builder(bytes->size());
+        DocumentBuilder builder(*bytes);
         if (readFile(std::move(*bytes), builder)) {
             *unreadable = false;
             return std::move(builder.doc);
@@ -117,7 +125,7 @@ Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nul
     *unreadable = info.isFile() && info.size() > 0;
     if (tooLarge)
         *tooLarge = info.isFile() && info.size() > kMaxFileBytes;
-    DocumentBuilder fresh(0);
+    DocumentBuilder fresh({});
     parseText(QStringLiteral("<AlarmClockConfig />"), fresh);
     return std::move(fresh.doc);
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -146,6 +147,33 @@ int createTemporary(const QByteArray &name, mode_t mode)
     return -1;
 }
 
+// Where a link at path finally points, followed hop by hop so that a link
+// to a file not made yet is followed too; path itself when it is no link.
+std::optional<QString> linkTarget(const QString &path)
+{
+    QString at = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info = {};
+        if (::lstat(encoded(at).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return at;
+        const QString next = QFile::symLinkTarget(at);
+        if (next.isEmpty())
+            return std::nullopt;
+        at = next;
+    }
+    errno = ELOOP;
+    return std::nullopt;
+}
+
+// A umask may take the owner's read away from a new file.
+bool ensureOwnerReads(int fd)
+{
+    struct stat made = {};
+    if (::fstat(fd, &made) != 0)
+        return false;
+    return (made.st_mode & S_IRUSR) || ::fchmod(fd, (made.st_mode & 07777) | S_IRUSR) == 0;
+}
+
 QString asideName(const QString &path, int n)
 {
     return path + QStringLiteral(".unreadable") +
@@ -271,11 +299,18 @@ Written failedWrite(const QString &reason)
 // it in place beats not saving at all.
 Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOldAside)
 {
+    // The link stays, its file is saved, also one not made yet (on a drive
+    // not mounted yet, say); a file kept aside takes the link along.
     QString target = path;
-    const QFileInfo existing(path);
-    // The link stays, its file is saved; a file kept aside takes the link along.
-    if (!keepOldAside && existing.isSymLink() && existing.exists())
-        target = existing.canonicalFilePath();
+    if (!keepOldAside) {
+        const std::optional<QString> linked = linkTarget(path);
+        if (!linked)
+            return failedWrite(qt_error_string(errno));
+        target = *linked;
+        if (target != path && !QFileInfo(QFileInfo(target).absolutePath()).isDir())
+            return failedWrite(
+                QStringLiteral("it is a link to %1, whose folder is not there").arg(target));
+    }
     const QByteArray targetPath = encoded(target);
     struct stat old = {};
     const bool hasOld = ::stat(targetPath.constData(), &old) == 0;
@@ -306,7 +341,9 @@ Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOl
                 QStringLiteral("the file there cannot be read, and it could not be kept "
                                "aside as %1.unreadable to make room")
                     .arg(QFileInfo(path).fileName()));
-        fd = ::open(targetPath.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        // Read as well: where the file system cannot reserve space itself,
+        // the C library does it by reading each block and writing it back.
+        fd = ::open(targetPath.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     }
     if (fd < 0)
         return failedWrite(qt_error_string(errno));
@@ -337,8 +374,12 @@ Written writeReplacing(const QString &path, const QByteArray &bytes, bool keepOl
             step([&] { return ::fchown(fd, old.st_uid, old.st_gid) == 0; });
         else if (root && folder.st_uid != 0)
             step([&] { return ::fchown(fd, folder.st_uid, folder.st_gid) == 0; });
+        // Never one its owner cannot read: the next start would find it
+        // unreadable and keep it aside, save after save.
         if (hasOld)
-            step([&] { return ::fchmod(fd, old.st_mode & 07777) == 0; });
+            step([&] { return ::fchmod(fd, (old.st_mode & 07777) | S_IRUSR) == 0; });
+        else
+            step([&] { return ensureOwnerReads(fd); });
         step([&] { return writeAll(fd, bytes); });
     }
     step([&] { return ::fsync(fd) == 0; });

@@ -1,5 +1,7 @@
 #include "config/tokendocument.h"
 
+#include "platform/storabletext.h"
+
 #include <array>
 
 namespace configstore::detail {
@@ -8,7 +10,7 @@ std::optional<std::size_t> findFirst(const Document &doc, const QString &name)
 {
     const QByteArray wanted = name.toUtf8();
     for (std::size_t i = 0; i < doc.tokens.size(); ++i) {
-        if (doc.tokens[i].kind == Kind::StartElement && doc.tokens[i].text == wanted)
+        if (doc.tokens[i].kind == Kind::StartElement && doc.tokens[i].text() == wanted)
             return i;
     }
     return std::nullopt;
@@ -106,26 +108,9 @@ void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
 
 QByteArray writableUtf8(QStringView value)
 {
-    const auto unwritable = [&](qsizetype i) {
-        const char16_t c = value[i].unicode();
-        if (c == 0xFFFE || c == 0xFFFF)
-            return true;
-        if (QChar::isHighSurrogate(c))
-            return i + 1 == value.size() || !value[i + 1].isLowSurrogate();
-        return QChar::isLowSurrogate(c) && (i == 0 || !value[i - 1].isHighSurrogate());
-    };
-    qsizetype i = 0;
-    while (i < value.size() && (value[i].unicode() < 0xD800 || !unwritable(i)))
-        ++i;
-    if (i == value.size())
+    if (storabletext::firstUnstorable(value) < 0)
         return compactUtf8(value);
-    QString kept;
-    kept.reserve(value.size());
-    for (qsizetype j = 0; j < value.size(); ++j) {
-        if (value[j].unicode() < 0xD800 || !unwritable(j))
-            kept += value[j];
-    }
-    return compactUtf8(kept);
+    return compactUtf8(storabletext::storable(value));
 }
 
 QByteArray compactUtf8(QStringView text)
@@ -155,7 +140,7 @@ QByteArray serialize(const Document &doc)
     QByteArray out;
     qsizetype estimate = 0;
     for (const Token &token : doc.tokens)
-        estimate += token.text.size() + token.more.size() + 8;
+        estimate += token.size() + 8;
     out.reserve(estimate);
 
     qsizetype depth = 0;
@@ -165,8 +150,8 @@ QByteArray serialize(const Document &doc)
         switch (token.kind) {
         case Kind::StartElement:
             out += '<';
-            out += token.text;
-            out += token.more;
+            out.append(token.text());
+            out.append(token.more());
             if (i + 1 < count && doc.tokens[i + 1].kind == Kind::EndElement) {
                 out += "/>";
                 ++i;
@@ -177,34 +162,34 @@ QByteArray serialize(const Document &doc)
             break;
         case Kind::EndElement:
             out += "</";
-            out += token.text;
+            out.append(token.text());
             out += '>';
             --depth;
             break;
         case Kind::Text:
-            appendEscaped(out, token.text, false);
+            appendEscaped(out, token.text(), false);
             break;
         case Kind::CData:
             out += "<![CDATA[";
-            out += token.text;
+            out.append(token.text());
             out += "]]>";
             break;
         case Kind::Comment:
             out += "<!--";
-            out += token.text;
+            out.append(token.text());
             out += "-->";
             break;
         case Kind::Instruction:
             out += "<?";
-            out += token.text;
-            if (!token.more.isEmpty()) {
+            out.append(token.text());
+            if (!token.more().isEmpty()) {
                 out += ' ';
-                out += token.more;
+                out.append(token.more());
             }
             out += "?>";
             break;
         case Kind::Doctype:
-            out += token.text;
+            out.append(token.text());
             break;
         }
         // Each top-level item (prolog, root, epilog) ends its own line.

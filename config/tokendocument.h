@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHashFunctions>
 #include <QString>
 #include <QXmlStreamAttributes>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -23,15 +25,45 @@ enum class Kind : quint8 { StartElement, EndElement, Text, CData, Comment, Instr
 
 // Held as UTF-8, half the size of QString's UTF-16: a save keeps the whole
 // file in memory, and its peak is bounded by a small multiple of the file.
-struct Token
+// One array holds both parts: a file of empty elements is mostly tokens,
+// and a second array in each would nearly double their size.
+class Token
 {
-    Kind kind;
+public:
+    Token(Kind kind, QByteArray text, QByteArrayView more = {})
+        : kind(kind), m_split(more.isEmpty() ? kWhole : quint32(text.size())),
+          m_bytes(more.isEmpty() ? std::move(text) : joined(text, more))
+    {
+    }
+
     // Element name, character data (unescaped), comment, instruction target,
     // DOCTYPE.
-    QByteArray text;
+    QByteArrayView text() const
+    {
+        return m_split == kWhole ? QByteArrayView(m_bytes) : QByteArrayView(m_bytes).first(m_split);
+    }
     // Start tags: the attributes as they are written back, each after its
     // blank, since a save never edits them; instructions: the data.
-    QByteArray more = {};
+    QByteArrayView more() const
+    {
+        return m_split == kWhole ? QByteArrayView() : QByteArrayView(m_bytes).sliced(m_split);
+    }
+    qsizetype size() const { return m_bytes.size(); }
+
+    Kind kind;
+
+private:
+    static constexpr quint32 kWhole = 0xFFFFFFFF;
+    // Exact in size: an append would leave room to grow.
+    static QByteArray joined(QByteArrayView first, QByteArrayView second)
+    {
+        QByteArray bytes(first.size() + second.size(), Qt::Uninitialized);
+        std::copy(second.begin(), second.end(),
+                  std::copy(first.begin(), first.end(), bytes.begin()));
+        return bytes;
+    }
+    quint32 m_split;
+    QByteArray m_bytes;
 };
 
 struct Document
@@ -40,8 +72,7 @@ struct Document
     std::size_t root = 0; // the first start tag
 };
 
-// Characters XML cannot hold (unpaired surrogates, U+FFFE, U+FFFF) are dropped
-// here; control characters are dropped when written.
+// Characters XML cannot hold are dropped; the text boxes never take them.
 QByteArray writableUtf8(QStringView value);
 
 inline Token element(Kind kind, const QString &name)
@@ -58,24 +89,41 @@ inline Token text(const QString &value)
 }
 
 // Element names and indentation repeat all through a file: one shared copy
-// of each spares an allocation per token.
+// of each spares an allocation per token. Looked up by hash: a file of
+// distinct names asks for each name once and finds none, and a scan of the
+// known ones then costs every name the whole list.
 class Interner
 {
 public:
     QByteArray get(QStringView text)
     {
-        for (const auto &[key, value] : m_known) {
-            if (key == text)
-                return value;
+        const std::size_t hash = qHash(text);
+        std::size_t slot = hash % kSlots;
+        while (m_slots[slot].used) {
+            if (m_slots[slot].hash == hash && m_slots[slot].key == text)
+                return m_slots[slot].value;
+            slot = (slot + 1) % kSlots;
         }
         QByteArray made = text.toUtf8();
-        if (m_known.size() < 64)
-            m_known.emplace_back(text.toString(), made);
+        if (m_count < kKept) {
+            m_slots[slot] = Slot{true, hash, text.toString(), made};
+            ++m_count;
+        }
         return made;
     }
 
 private:
-    std::vector<std::pair<QString, QByteArray>> m_known;
+    static constexpr std::size_t kKept = 64;
+    static constexpr std::size_t kSlots = 2 * kKept;
+    struct Slot
+    {
+        bool used = false;
+        std::size_t hash = 0;
+        QString key;
+        QByteArray value;
+    };
+    std::array<Slot, kSlots> m_slots{};
+    std::size_t m_count = 0;
 };
 
 // The attributes of a start tag, escaped, as one block.
@@ -87,9 +135,12 @@ QByteArray compactUtf8(QStringView text);
 class DocumentBuilder
 {
 public:
-    explicit DocumentBuilder(qsizetype sourceSize)
+    // Each '<' of the source starts at most a start and an end tag and is
+    // followed by at most one text: room for all of them at once spares the
+    // copies of a growing list, and the room never used is never touched.
+    explicit DocumentBuilder(QByteArrayView source)
     {
-        doc.tokens.reserve(std::size_t(std::min<qsizetype>(sourceSize / 32, 1 << 18)));
+        doc.tokens.reserve(std::size_t(3 * std::count(source.begin(), source.end(), '<') + 2));
     }
 
     void startElement(const QXmlStreamReader &reader)
@@ -98,13 +149,18 @@ public:
             doc.root = doc.tokens.size();
             m_rootSeen = true;
         }
-        doc.tokens.push_back(Token{Kind::StartElement, m_names.get(reader.qualifiedName()),
-                                   writtenAttributes(reader.attributes())});
+        QByteArray name = m_names.get(reader.qualifiedName());
+        m_open.push_back(name);
+        doc.tokens.push_back(
+            Token{Kind::StartElement, std::move(name), writtenAttributes(reader.attributes())});
     }
 
-    void endElement(const QXmlStreamReader &reader)
+    // The reader has checked that the name is the start tag's: its copy is
+    // shared rather than made again for a name the interner does not keep.
+    void endElement(const QXmlStreamReader &)
     {
-        doc.tokens.push_back(Token{Kind::EndElement, m_names.get(reader.qualifiedName())});
+        doc.tokens.push_back(Token{Kind::EndElement, std::move(m_open.back())});
+        m_open.pop_back();
     }
 
     void characters(const QXmlStreamReader &reader)
@@ -142,6 +198,7 @@ public:
 private:
     Interner m_names;
     Interner m_spacing;
+    std::vector<QByteArray> m_open;
     bool m_rootSeen = false;
 };
 

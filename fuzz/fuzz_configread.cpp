@@ -50,7 +50,7 @@ QStringList lines(const StoredSettings &stored, bool asWritten)
 
 std::optional<QByteArray> written(const QByteArray &content)
 {
-    detail::DocumentBuilder builder(content.size());
+    detail::DocumentBuilder builder(content);
     if (!detail::readFile(content, builder))
         return std::nullopt;
     return detail::serialize(builder.doc);

@@ -31,6 +31,14 @@ void setTextColor(QWidget *widget, const QColor &color)
     widget->setPalette(palette);
 }
 
+// The design's black text and blue link are for a light window; on a dark
+// colour scheme they could not be read, and the scheme's own colours serve.
+bool isDark(const QPalette &palette)
+{
+    return palette.color(QPalette::Window).lightness() <
+           palette.color(QPalette::WindowText).lightness();
+}
+
 QFrame *makeLine(const QPoint &from, int toX, int thickness, const QColor &color, QWidget *parent)
 {
     auto *line = new QFrame(parent);
@@ -53,6 +61,9 @@ frmAbout::frmAbout(Services &services, QWidget *parent)
     setWindowIcon(QIcon());
     setFont(defaultDialogFont());
     setFixedSize(twips(5730), twips(3555));
+    const bool dark = isDark(palette());
+    const QColor textColor = dark ? palette().color(QPalette::WindowText) : QColor(Qt::black);
+    const QColor linkColor = dark ? palette().color(QPalette::Link) : QColor(0, 0, 255);
 
     // Created in tab order, so the focus chain starts out right as well.
     cmdOK = makeButton(this, QStringLiteral("OK"), twipsRect(4245, 2625, 1260, 345));
@@ -64,22 +75,22 @@ frmAbout::frmAbout(Services &services, QWidget *parent)
 
     lblDescription =
         makeLabel(this, QStringLiteral("App Description"), twipsRect(210, 1125, 5445, 810));
-    setTextColor(lblDescription, Qt::black);
+    setTextColor(lblDescription, textColor);
     lblDisclaimer = makeLabel(this,
                               QStringLiteral("This program comes without any warranty. "
                                              "Use it at your own risk: its maker is not "
                                              "liable for any damage it may cause."),
                               twipsRect(255, 2625, 3870, 825));
-    setTextColor(lblDisclaimer, Qt::black);
+    setTextColor(lblDisclaimer, textColor);
     lblTitle = makeLabel(this, QStringLiteral("Application Title"), twipsRect(210, 240, 5325, 480));
-    setTextColor(lblTitle, Qt::black);
+    setTextColor(lblTitle, textColor);
     lblVersion = makeLabel(this, QStringLiteral("Version"), twipsRect(210, 780, 5445, 225));
     lblURL = makeLabel(this, QString::fromLatin1(programinfo::kWebSite),
                        twipsRect(240, 2040, 2895, 255));
     QFont linkFont = defaultDialogFont();
     linkFont.setUnderline(true);
     lblURL->setFont(linkFont);
-    setTextColor(lblURL, QColor(0, 0, 255));
+    setTextColor(lblURL, linkColor);
     // It looks like a link but keeps the plain arrow pointer.
     lblURL->setCursor(Qt::ArrowCursor);
     lblURL->installEventFilter(this);

@@ -11,6 +11,7 @@
 #include "support/modal.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -183,10 +184,21 @@ private Q_SLOTS:
         QVERIFY(m_fakes->sound.looping.isEmpty());
     }
 
+    void longTextsPassEveryBoxWhole_data()
+    {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("plain") << QString("z") << QString("z");
+        QTest::newRow("what XML cannot hold, never in a box, never lost")
+            << QString("\x01z") + QChar(0xFFFE) + QChar(0xDC00) + "!" + QChar(0xD83D) << "z!";
+    }
+
     // Texts longer than a text box's default maximum, through every box that
     // shows them: loaded, selected, edited beside, saved and answered.
     void longTextsPassEveryBoxWhole()
     {
+        QFETCH(QString, pasted);
+        QFETCH(QString, kept);
         const QString question = QString(40000, 'q') + "?";
         const QString answer = QString(40000, 'a');
         const QString longName = m_dir.filePath(QString(40000, 'n') + ".wav");
@@ -204,7 +216,8 @@ private Q_SLOTS:
             editor->cboQA_List->setListIndex(0);
             editor->txtAnswer->setFocus();
             QTest::keyClick(editor->txtAnswer, Qt::Key_End);
-            QTest::keyClick(editor->txtAnswer, Qt::Key_Z);
+            QGuiApplication::clipboard()->setText(pasted);
+            QTest::keyClick(editor->txtAnswer, Qt::Key_V, Qt::ControlModifier);
             editor->cmdOK->click();
         });
         main.cmdAwakeTestQuestions_Click();
@@ -212,7 +225,7 @@ private Q_SLOTS:
         const QList<configstore::QuestionPair> stored = configstore::load(m_dir.path()).pairs;
         QCOMPARE(stored.size(), 1);
         QCOMPARE(stored.first().question, question);
-        QCOMPARE(stored.first().answer, answer + "z");
+        QCOMPARE(stored.first().answer, answer + kept);
 
         main.txtFileNameWAV->setText(m_wav);
         main.cmdAlarmTest_Click();
@@ -220,7 +233,7 @@ private Q_SLOTS:
         answering.onNextModal([&](QWidget *window) {
             auto *test = qobject_cast<frmAwareTest *>(window);
             QVERIFY(test);
-            test->txtAnswer->setText(answer + "z");
+            test->txtAnswer->setText(answer + kept);
             test->cmdStopAlarm->click();
         });
         main.cmdAlarmStop_Click();
@@ -239,8 +252,9 @@ private Q_SLOTS:
         QTest::newRow("Wayland session with XWayland")
             << QStringList{"XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0"}
             << throughX;
-        QTest::newRow("Wayland display alone, with XWayland")
-            << QStringList{"WAYLAND_DISPLAY=wayland-1", "DISPLAY=:1"} << throughX;
+        QTest::newRow("Wayland display alone, with XWayland, platform empty")
+            << QStringList{"WAYLAND_DISPLAY=wayland-1", "DISPLAY=:1", "QT_QPA_PLATFORM="}
+            << throughX;
         QTest::newRow("Wayland without XWayland")
             << QStringList{"XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-0"} << QByteArray();
         QTest::newRow("platform chosen")
@@ -262,6 +276,13 @@ private Q_SLOTS:
             return std::nullopt;
         };
         QCOMPARE(preferredPlatform(given), expected);
+        // The application sees the choice, the programs it starts do not.
+        const QByteArray before = qgetenv("QT_QPA_PLATFORM");
+        const auto restore = qScopeGuard([&] { qputenv("QT_QPA_PLATFORM", before); });
+        QByteArray seen = "(not built)";
+        withPlatformChoice(expected, [&] { seen = qgetenv("QT_QPA_PLATFORM"); });
+        QCOMPARE(seen, expected.isEmpty() ? before : expected);
+        QCOMPARE(qgetenv("QT_QPA_PLATFORM"), expected.isEmpty() ? before : QByteArray());
     }
 
     void missingSoundModuleIsToldOnce()

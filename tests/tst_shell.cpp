@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStyleOption>
 #include <QTemporaryDir>
@@ -339,21 +340,37 @@ private Q_SLOTS:
 
     // --- About: the web link ---
 
+    void aboutLinkLooksLikeALink_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light colour scheme") << false;
+        QTest::newRow("dark colour scheme, Breeze Dark's") << true;
+    }
+
     void aboutLinkLooksLikeALink()
     {
+        QFETCH(bool, dark);
+        QPalette scheme = QApplication::palette();
+        const auto restore = qScopeGuard([light = scheme] { QApplication::setPalette(light); });
+        const QColor text = dark ? QColor(252, 252, 252) : QColor(Qt::black);
+        const QColor link = dark ? QColor(29, 153, 243) : QColor(0, 0, 255);
+        scheme.setColor(QPalette::Window, dark ? QColor(49, 54, 59) : QColor(Qt::white));
+        scheme.setColor(QPalette::WindowText, text);
+        scheme.setColor(QPalette::Link, link);
+        QApplication::setPalette(scheme);
         frmAbout about(m_fakes->services);
         QVERIFY(showAndActivate(about));
-        QCOMPARE(about.lblURL->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(about.lblURL->palette().color(QPalette::WindowText), link);
         QVERIFY(about.lblURL->font().underline());
         QCOMPARE(about.lblURL->cursor().shape(), Qt::ArrowCursor);
         const QImage image = about.lblURL->grab().toImage();
         bool blueInk = false;
         for (int y = 0; y < image.height() && !blueInk; ++y)
             for (int x = 0; x < image.width() && !blueInk; ++x)
-                blueInk = QColor(image.pixel(x, y)) == QColor(0, 0, 255);
-        QVERIFY2(blueInk, "the link is not drawn in pure blue");
+                blueInk = QColor(image.pixel(x, y)) == link;
+        QVERIFY2(blueInk, "the link is not drawn in its colour");
         for (QLabel *label : {about.lblDescription, about.lblDisclaimer, about.lblTitle})
-            QCOMPARE(label->palette().color(QPalette::WindowText), QColor(Qt::black));
+            QCOMPARE(label->palette().color(QPalette::WindowText), text);
     }
 
     void aboutLinkClick_data()

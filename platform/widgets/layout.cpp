@@ -1,5 +1,7 @@
 #include "platform/widgets/layout.h"
 
+#include "platform/storabletext.h"
+
 #include <QDirIterator>
 #include <QImage>
 #include <QKeyEvent>
@@ -8,6 +10,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QResource>
+#include <QValidator>
 
 #include <limits>
 
@@ -105,10 +108,33 @@ QLabel *makeLabel(QWidget *parent, const QString &caption, const QRect &geometry
     return label;
 }
 
+namespace {
+
+// A paste, or a text set from code, loses what the settings file could not
+// hold, before any change handler sees the text; the cursor stays after the
+// same characters.
+class StorableTextValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+
+    State validate(QString &input, int &pos) const override
+    {
+        if (storabletext::firstUnstorable(input) >= 0) {
+            pos = int(storabletext::storable(QStringView(input).first(pos)).size());
+            input = storabletext::storable(input);
+        }
+        return Acceptable;
+    }
+};
+
+} // namespace
+
 QLineEdit *makeTextBox(QWidget *parent, const QRect &geometry)
 {
     auto *box = new QLineEdit(parent);
     box->setMaxLength(std::numeric_limits<int>::max());
+    box->setValidator(new StorableTextValidator(box));
     box->setGeometry(geometry);
     return box;
 }

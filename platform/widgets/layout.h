@@ -40,6 +40,7 @@ void takeEnterWhenFocused(QPushButton *button);
 // A plain-text label, top left aligned, wrapping at its width.
 QLabel *makeLabel(QWidget *parent, const QString &caption, const QRect &geometry);
 
-// A one-line text box that takes a text of any length: Qt's default maximum
-// would cut a longer text, also one set from code.
+// A one-line text box that takes a text of any length (Qt's default maximum
+// would cut a longer text, also one set from code), and no character the
+// settings file cannot hold (platform/storabletext.h).
 QLineEdit *makeTextBox(QWidget *parent, const QRect &geometry);
