@@ -100,7 +100,7 @@ bool isNewer(const QString &file, const QString &than)
 
 // The user's own settings, beside a copy that can no longer take a save, come
 // along rather than seem lost, over an older per-user file. The copy keeps
-// the original's time, so that it counts as newer only once saved there.
+// the source's time, so that it counts as newer only once saved there.
 void copyAlong(const QString &from, const QString &to)
 {
     if (modified(to) && !isNewer(from, to))
