@@ -1,4 +1,4 @@
-#include "platform/widgets/framehints.h"
+#include "platform/linux/motifhints.h"
 
 #include <QGuiApplication>
 #include <QWidget>
@@ -8,13 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-
-Qt::WindowFlags noWindowButtonsFlags()
-{
-    if (QGuiApplication::platformName().startsWith(u"wayland"))
-        return Qt::FramelessWindowHint;
-    return {};
-}
 
 void offerNoWindowButtons(QWidget *window)
 {
