@@ -27,11 +27,10 @@ public:
     // Never replaced; the editor changes it in place.
     QuestionSet Questions;
 
-    Services &services() const { return m_services; }
     // What the question editor and the awareness test reach of this window.
     AwarenessContext awareness() { return {m_services, Questions, sWakeyFileName}; }
 
-    // Read-only views of the alarm state, for the shell and for tests.
+    // Read-only views of the alarm state, for tests.
     bool alarmSet() const { return bAlarmSet; }
     bool alarmSounding() const { return bAlarmSounding; }
     DateValue wakeyTime() const { return dtWakeyTime; }

@@ -35,9 +35,8 @@ private:
 
 // The Qt platform to ask for before the application is built, or empty for
 // Qt's own choice: X11 through XWayland in a Wayland session that has an X
-// server, unless the person chose a platform.
-// The Qt platform to ask for, or empty to leave Qt's own choice; variable
-// answers an environment variable's value, nothing when it is not set.
+// server, unless the person chose a platform. variable answers an environment
+// variable's value, nothing when it is not set.
 QByteArray preferredPlatform(const std::function<std::optional<QString>(const char *)> &variable);
 
 // Runs build (which makes the application) with QT_QPA_PLATFORM set to

@@ -73,7 +73,7 @@ frmQuestions::frmQuestions(const AwarenessContext &context, QWidget *parent)
     txtQuestion->installEventFilter(this);
     cboQA_List->installEventFilter(this);
 
-    connect(cboQA_List, &ListControl::Click, this, &frmQuestions::cboQA_List_Click);
+    connect(cboQA_List, &ListControl::clicked, this, &frmQuestions::cboQA_List_Click);
     connect(cmdAdd, &QPushButton::clicked, this, &frmQuestions::cmdAdd_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &frmQuestions::cmdDelete_Click);
     connect(cmdOK, &QPushButton::clicked, this, &frmQuestions::cmdOK_Click);

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 # The bench's report: medians, verdicts and tables from the key=value files
-# that bench/run.sh leaves in its results folder, printed in the format of the
-# README's Performance table so that a full run's can be pasted there as it is.
-# Every budget is in BUDGETS: the verdicts read their limits there, and
-# --budgets prints it for the READMEs.
+# that bench/run.sh leaves in its results folder, printed in the format of
+# bench/README.md's latest run so that a full run's can be pasted there as it
+# is. Every budget is in BUDGETS: the verdicts read their limits there, and
+# --budgets prints it.
 #   bench/report.py RESULTS --runs N --seconds S --pairs N --big-label TEXT
 #                   [--inproc NAME]... [--peer NAME|VERSION|STATE]...
 #   bench/report.py --budgets
@@ -45,8 +45,8 @@ def budget(key, **names):
 
 
 # Computed numbers are written as awk writes them (whole numbers whole, the
-# rest to six significant digits), as the report always has: a figure near a
-# rounding edge or a budget then reads the same as in earlier runs.
+# rest to six significant digits), so that a figure near a rounding edge or a
+# budget reads the same in runs compared side by side.
 def num(x):
     return str(int(x)) if x == int(x) else f"{x:.6g}"
 

@@ -175,24 +175,6 @@ probe() {
     return 1
 }
 
-# values NAME KEY: that key from every run of NAME, one a line.
-values() {
-    local f
-    for f in "$work/results/$1".[0-9]*; do
-        case $f in *.log | *.err) continue ;; esac
-        sed -n "s/^$2=//p" "$f"
-    done | grep -E '^-?[0-9]+([.][0-9]+)?$' || true
-}
-
-# stats: "median min max count" of numbers on stdin (median of an even count
-# is the mean of the middle two); "- - - 0" when there are none.
-stats() {
-    sort -g | awk '{ v[NR] = $1 } END {
-        if (NR == 0) { print "- - - 0"; exit }
-        m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-        print m, v[1], v[NR], NR }'
-}
-
 # ---- the runs ----------------------------------------------------------------
 make_program "$work/idle" 0
 make_program "$work/armed" 0

@@ -141,9 +141,9 @@ template <typename Sink> bool parseText(const QString &source, Sink &sink)
     return parseInto(reader, sink);
 }
 
-// False for a missing, oversized, refused or unparseable file; the sink then
-// holds a partial result that must not be used.
-// Bytes moved in are freed as they are read.
+// False for bytes that are refused, badly encoded or do not parse; the sink
+// then holds a partial result that must not be used. Bytes moved in are freed
+// as they are read.
 template <typename Sink> bool readFile(QByteArray bytes, Sink &sink)
 {
     if (readsAsUtf8(bytes)) {

@@ -101,7 +101,7 @@ bool isNewer(const QString &file, const QString &than)
 // The user's own settings, beside a copy that can no longer take a save, come
 // along rather than seem lost, but only where the per-user folder holds no
 // file yet: one there may be another copy's, an installed one's, and nothing
-// would be left of it. The copy keeps the original's time, so that it counts
+// would be left of it. The copy keeps the source's time, so that it counts
 // as newer only once saved there.
 void copyAlong(const QString &from, const QString &to)
 {

@@ -15,8 +15,8 @@ inline constexpr auto kFileName = "AlarmClockConfig.xml";
 // Larger files are treated as unparseable and are never read whole; a save
 // keeps such a file aside, as it does one it cannot read. Every save reads
 // the whole file again, and at this size one of elements with 64 attributes
-// each takes about 0.35 s on a two-core machine, which is as long as Set and
-// Done may hold the window. The program's own largest file (32,767 pairs)
+// each takes about a third of a second on two cores, as long as Set and Done
+// may hold the window. The program's own largest file (32,767 pairs)
 // is about 4 MB.
 inline constexpr qint64 kMaxFileBytes = 8 * 1024 * 1024;
 
@@ -35,8 +35,8 @@ struct StoredSettings
 };
 
 // Outcome of a save. On failure no file of the folder has changed, in name or
-// in content, and the message
-// names the file and the reason, ready to show to a person. A save never
+// in content, and the message names the file and the reason, ready to show to
+// a person. A save never
 // writes over a file it could not read: that file is kept aside first, and
 // the message of that save, a success, says where.
 struct SaveResult

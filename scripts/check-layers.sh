@@ -11,8 +11,8 @@ rank() {
   case "$1" in
     datetime) echo 0 ;;
     platform) echo 1 ;;
-    platform/widgets | platform/linux | sound/engine) echo 2 ;;
-    sound) echo 3 ;;
+    platform/linux | sound/engine) echo 2 ;;
+    platform/widgets | sound) echo 3 ;;
     config) echo 4 ;;
     awareness | shell) echo 5 ;;
     app) echo 6 ;;

@@ -22,17 +22,6 @@ if [ "${1:-build}" = test ]; then
   packages+=("${test_packages[@]}")
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing missing packages: ${missing[*]}"
-sudo=()
-[ "$(id -u)" -ne 0 ] && sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+# shellcheck source=scripts/lib/install-missing.sh
+. "$(dirname "$0")/lib/install-missing.sh"
+install_missing "${packages[@]}"

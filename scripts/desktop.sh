@@ -29,19 +29,19 @@ stop() {
   done
 }
 
-# Starts Xvfb on display $1; true once that server, and not another one that
-# is going away on the same number, answers there.
+# Starts Xvfb on display $1; true once it listens there. Xvfb itself refuses
+# a display another server holds (or still holds while going away), and
+# writes the number to -displayfd only when its own socket takes clients.
 start_xvfb() {
   local n=$1 pid
-  Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+  : >"$state/xvfb.display"
+  Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp \
+    3>"$state/xvfb.display" >"$state/xvfb.log" 2>&1 &
   pid=$!
   echo "$pid" >"$state/xvfb.pid"
   for _ in $(seq 100); do
+    [ "$(cat "$state/xvfb.display")" = "$n" ] && return 0
     kill -0 "$pid" 2>/dev/null || break
-    if [ "$(tr -d ' ' 2>/dev/null <"/tmp/.X$n-lock")" = "$pid" ] &&
-      DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
-      return 0
-    fi
     sleep 0.1
   done
   kill "$pid" 2>/dev/null || true
@@ -52,9 +52,11 @@ start_xvfb() {
 start() {
   stop
   mkdir -p "$state"
+  # High numbers, clear of a person's own displays: -displayfd alone would
+  # take the lowest free one, and with a number given it tries only that.
   local display=
   for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ] && start_xvfb "$n"; then
+    if start_xvfb "$n"; then
       display=$n
       break
     fi

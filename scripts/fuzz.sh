@@ -24,15 +24,9 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 bash scripts/deps.sh build
-if ! command -v clang++-14 >/dev/null ||
-  ! ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
-  echo "Installing missing packages: clang-14 libclang-rt-14-dev"
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" apt-get install -y -qq clang-14 libclang-rt-14-dev
-fi
+# shellcheck source=scripts/lib/install-missing.sh
+. scripts/lib/install-missing.sh
+install_missing clang-14 libclang-rt-14-dev
 
 if [ -f "$build/CMakeCache.txt" ] &&
   ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++-14$' "$build/CMakeCache.txt"; then

@@ -19,6 +19,8 @@ app_id=org.example.roustabell
 # The desktop entry keeps the name the program gives itself (setDesktopFileName).
 title="Quillon's Clamorific Alarm Clock Thingy"
 icon_sizes=(16 22 24 32 48 64 128 256)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "FAIL: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/roustabell-package-check.XXXXXX")
 app_pid=
@@ -136,7 +138,7 @@ fail() {
 }
 step() { echo "== $*"; }
 
-for tool in cpack dpkg-deb desktop-file-validate appstreamcli xdotool Xvfb; do
+for tool in cpack dpkg-deb desktop-file-validate appstreamcli identify xdotool Xvfb; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool not found" >&2; exit 1; }
 done
 
@@ -152,7 +154,7 @@ echo "$deb"
 step "control fields"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = roustabell ] || fail "Package is '$(field Package)'"
-[ "$(field Version)" = 1.0.1 ] || fail "Version is '$(field Version)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)'"
 [ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
@@ -203,17 +205,11 @@ cmp -s "$root/usr/lib/roustabell/WRONG!.WAV" "$source_dir/resources/sounds/WRONG
   fail "installed WRONG!.WAV differs from resources/sounds/WRONG!.WAV"
 cmp -s "$root/usr/share/icons/hicolor/scalable/apps/roustabell.svg" "$source_dir/resources/icons/alarmclock.svg" ||
   fail "installed roustabell.svg differs from resources/icons/alarmclock.svg"
-# A PNG's width and height are the big-endian words at bytes 16 and 20.
-png_size() {
-  local bytes
-  bytes=($(od -An -tu1 -j16 -N8 "$1"))
-  echo "$(((bytes[0] << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]))x$(((bytes[4] << 24) | (bytes[5] << 16) | (bytes[6] << 8) | bytes[7]))"
-}
 for size in "${icon_sizes[@]}"; do
   png="$root/usr/share/icons/hicolor/${size}x${size}/apps/roustabell.png"
   [ -f "$png" ] || continue
-  [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || { fail "$png is no PNG"; continue; }
-  [ "$(png_size "$png")" = "${size}x${size}" ] || fail "$png is $(png_size "$png"), not ${size}x${size}"
+  found=$(identify -format '%m %wx%h' "$png" 2>&1) || true
+  [ "$found" = "PNG ${size}x${size}" ] || fail "$png is '$found', not a ${size}x${size} PNG"
 done
 for elf in roustabell libroustabell-sound.so; do
   if ldd "$root/usr/lib/roustabell/$elf" | grep -q 'not found'; then
@@ -236,7 +232,7 @@ appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects $app_id
 grep -q "<id>$app_id</id>" "$metainfo" || fail "metainfo id is not $app_id"
 grep -q "<launchable type=\"desktop-id\">roustabell.desktop</launchable>" "$metainfo" ||
   fail "metainfo does not launch roustabell.desktop"
-grep -q '<release version="1.0.1"' "$metainfo" || fail "metainfo has no release 1.0.1"
+grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo has no release $version"
 
 if [ "$failures" -ne 0 ]; then
   echo "package-check: $failures failure(s)" >&2

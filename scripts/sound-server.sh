@@ -14,6 +14,8 @@ socket=$runtime/native
 pidfile=$runtime/pulse/pid
 log=$state/pulseaudio.log
 sink=roustabell_null
+# shellcheck source=scripts/lib/install-missing.sh
+. "$(dirname "$0")/lib/install-missing.sh"
 
 # Everything the daemon and its clients look up in the environment points
 # into the state folder, so that no session server is found or spawned.
@@ -29,23 +31,6 @@ print_env() {
   echo "export PULSE_SERVER=unix:$socket"
   echo "export PULSE_RUNTIME_PATH=$runtime/pulse"
   echo "export PULSE_CLIENTCONFIG=$state/client.conf"
-}
-
-install_missing() {
-  local missing=()
-  for package in pulseaudio pulseaudio-utils; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-      missing+=("$package")
-    fi
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing missing packages: ${missing[*]}" >&2
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  # apt's progress goes to stderr: stdout is the environment to eval.
-  "${sudo[@]}" apt-get update -qq >&2
-  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
 running_pid() {
@@ -92,7 +77,7 @@ start() {
     return 0
   fi
   stop
-  install_missing
+  install_missing --no-install-recommends pulseaudio pulseaudio-utils
   mkdir -p "$state/home" "$state/config" "$state/state/pulse" "$runtime/pulse"
   chmod 700 "$runtime" "$runtime/pulse"
   printf 'autospawn = no\n' >"$state/client.conf"

@@ -2,6 +2,7 @@
 // against fake clock, sound and message boxes.
 #include "awareness/frmawaretest.h"
 #include "config/configstore.h"
+#include "support/captions.h"
 #include "support/mainwindowcase.h"
 #include "support/modal.h"
 
@@ -647,16 +648,12 @@ private Q_SLOTS:
         QVERIFY(test.lblQuestion->wordWrap());
         QCOMPARE(test.txtAnswer->geometry(), QRect(8, 232, 649, 49));
         QCOMPARE(test.cmdStopAlarm->geometry(), QRect(168, 296, 337, 33));
-        for (QLabel *label : {test.Label1, test.Label2})
-            QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
-                     qPrintable(label->text()));
-        QVERIFY(test.cmdStopAlarm->fontMetrics().horizontalAdvance(test.cmdStopAlarm->text()) + 8 <=
-                test.cmdStopAlarm->width());
-        const QRect wrapped = test.lblQuestion->fontMetrics().boundingRect(
-            QRect(0, 0, test.lblQuestion->width(), 10000), Qt::TextWordWrap,
-            test.lblQuestion->text());
-        QVERIFY(wrapped.height() > test.lblQuestion->fontMetrics().height());
-        QVERIFY(wrapped.height() <= test.lblQuestion->height());
+        for (QWidget *control : std::initializer_list<QWidget *>{
+                 test.Label1, test.Label2, test.cmdStopAlarm, test.lblQuestion})
+            VERIFY_CAPTION_FITS(control);
+        // The question is long enough to need its wrapping.
+        QVERIFY(test.lblQuestion->fontMetrics().horizontalAdvance(test.lblQuestion->text()) >
+                test.lblQuestion->width());
     }
 };
 

@@ -5,6 +5,7 @@
 #include "config/configstore.h"
 #include "support/badxml.h"
 #include "support/fakes.h"
+#include "support/files.h"
 #include "support/modal.h"
 
 #include <QAbstractButton>
@@ -89,38 +90,10 @@ private:
     std::thread m_thread; // last: it uses the members above
 };
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-std::optional<QByteArray> readBytes(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 QStringList entriesOf(const QString &dir)
 {
     return QDir(dir).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// What a load found, absent values left out.
-QStringList describe(const configstore::StoredSettings &stored)
-{
-    QStringList lines;
-    if (stored.wakeyFileName)
-        lines << "file:" + *stored.wakeyFileName;
-    if (stored.wakeyTime)
-        lines << "time:" + *stored.wakeyTime;
-    for (const configstore::QuestionPair &pair : stored.pairs)
-        lines << "Q:" + pair.question << "A:" + pair.answer;
-    return lines;
 }
 
 QStringList describe(const QuestionSet &set)
@@ -461,7 +434,7 @@ private:
         std::unique_ptr<frmMain> main;
         QString wav;
         QString defaultWav;
-        QByteArray original;
+        QByteArray before;
         QString path() const { return configstore::filePath(dir->path()); }
     };
 
@@ -470,14 +443,14 @@ private:
     static void verifyToldOfAside(const Start &start, bool replaced)
     {
         const QStringList &texts = start.fakes->messages.texts;
-        if (!replaced || start.original.isEmpty()) {
+        if (!replaced || start.before.isEmpty()) {
             QCOMPARE(texts, QStringList());
             return;
         }
         const QString aside = start.path() + ".unreadable";
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts[0].contains(aside), qPrintable(texts[0]));
-        QCOMPARE(readBytes(aside).value_or("<no file>"), start.original);
+        QCOMPARE(readBytes(aside).value_or("<no file>"), start.before);
     }
 
     // A program folder holding the row's file and two sound files, and the
@@ -487,11 +460,11 @@ private:
         start.dir = std::make_unique<QTemporaryDir>();
         start.wav = start.dir->filePath("wake.wav");
         start.defaultWav = start.dir->filePath("roustabell.wav");
-        start.original = expand(bytes, start.wav, m_secretPath);
+        start.before = expand(bytes, start.wav, m_secretPath);
         if (utf16)
-            start.original = utf16LeWithBom(start.original);
+            start.before = utf16LeWithBom(start.before);
         if (!start.dir->isValid() || !writeBytes(start.wav, {}) ||
-            !writeBytes(start.defaultWav, {}) || !writeBytes(start.path(), start.original))
+            !writeBytes(start.defaultWav, {}) || !writeBytes(start.path(), start.before))
             return false;
         start.fakes = std::make_unique<FakeServices>(start.dir->path());
         start.fakes->clock.set(QDate(2026, 12, 7), QTime(7, 0));
@@ -514,7 +487,7 @@ private:
         QCOMPARE(start.fakes->messages.texts, QStringList());
         QCOMPARE(start.fakes->sound.calls, QList<FakeSound::Call>());
         // Loading never writes.
-        QCOMPARE(readBytes(start.path()).value_or("<no file>"), start.original);
+        QCOMPARE(readBytes(start.path()).value_or("<no file>"), start.before);
     }
 
     void verifySecretNowhere(const Start &start, const QStringList &more)
@@ -754,7 +727,7 @@ private Q_SLOTS:
                                 "</AlarmClockConfig>\n");
         } else {
             const QStringList owned{"WakeyFileName", "WakeyTime"};
-            QCOMPARE(foreignDigest(saved, owned), foreignDigest(start.original, owned));
+            QCOMPARE(foreignDigest(saved, owned), foreignDigest(start.before, owned));
         }
         QCOMPARE(describe(configstore::load(start.dir->path())),
                  QStringList({"file:" + box, "time:6:45"}) + pairLines(loaded));
@@ -815,7 +788,7 @@ private Q_SLOTS:
                                 "</AlarmClockConfig>\n");
         } else {
             const QStringList owned{"AwareTestQuestions"};
-            QCOMPARE(foreignDigest(saved, owned), foreignDigest(start.original, owned));
+            QCOMPARE(foreignDigest(saved, owned), foreignDigest(start.before, owned));
         }
         QStringList expected = loaded;
         expected.removeIf(

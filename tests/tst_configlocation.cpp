@@ -3,6 +3,7 @@
 // program, in the user's configuration folder.
 #include "config/configlocation.h"
 #include "config/configstore.h"
+#include "support/files.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -36,18 +37,6 @@ bool setModified(const QString &path, const QDateTime &time)
     QFile file(path);
     return file.open(QIODevice::ReadWrite) &&
            file.setFileTime(time, QFileDevice::FileModificationTime);
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 // Without the numbered folders of /proc, which come and go with every
@@ -223,12 +212,13 @@ private Q_SLOTS:
         QCOMPARE(chosen, expected == Result::ProgramFolder ? program.path() : m_userFolder);
         QCOMPARE(QFileInfo(m_userFolder).isDir(), expected != Result::ProgramFolder);
         if (holds != Holds::Nothing)
-            QCOMPARE(readBytes(beside), kBeside);
+            QCOMPARE(readBytes(beside).value_or("(unreadable)"), kBeside);
         if (expected == Result::UserFolderWithCopy) {
-            QCOMPARE(readBytes(userFile), kBeside);
+            QCOMPARE(readBytes(userFile).value_or("(unreadable)"), kBeside);
             QVERIFY(QFileInfo(userFile).isWritable());
         } else if (expected == Result::UserFolder) {
-            QCOMPARE(readBytes(userFile), userHasFile ? own : QByteArray("(unreadable)"));
+            QCOMPARE(readBytes(userFile).value_or("(unreadable)"),
+                     userHasFile ? own : QByteArray("(unreadable)"));
         }
     }
 
@@ -263,7 +253,8 @@ private Q_SLOTS:
                                   [](const QString &) { return true; },
                                   [&](const QString &) { return writable; }};
         QCOMPARE(chooseConfigDirectory(program.path(), checks), m_userFolder);
-        QCOMPARE(readBytes(userFile), olderUserFile ? QByteArray("<r/>") : kBeside);
+        QCOMPARE(readBytes(userFile).value_or("(unreadable)"),
+                 olderUserFile ? QByteArray("<r/>") : kBeside);
         if (savedSince)
             QVERIFY(configstore::saveSettings(m_userFolder, "f", "9:00").ok);
 
@@ -271,7 +262,7 @@ private Q_SLOTS:
         const QString chosen = chooseConfigDirectory(program.path(), checks);
         QCOMPARE(chosen, savedSince ? m_userFolder : program.path());
         QCOMPARE(configstore::load(chosen).wakeyTime, savedSince ? "9:00" : "7:30");
-        QCOMPARE(readBytes(beside), kBeside);
+        QCOMPARE(readBytes(beside).value_or("(unreadable)"), kBeside);
     }
 
     // The real checks on folders whose answer does not depend on who runs this.
@@ -372,7 +363,8 @@ private Q_SLOTS:
         }
         QFile::setPermissions(program, enter | QFileDevice::WriteOwner);
         QFile::setPermissions(work.path(), enter | QFileDevice::WriteOwner);
-        QVERIFY2(readBytes(path).contains("<WakeyTime>9:00</WakeyTime>"), readBytes(path));
+        const QByteArray saved = readBytes(path).value_or("(unreadable)");
+        QVERIFY2(saved.contains("<WakeyTime>9:00</WakeyTime>"), saved.constData());
         QCOMPARE(entries(program), QStringList{QString::fromLatin1(configstore::kFileName)});
     }
 };

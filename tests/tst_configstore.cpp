@@ -2,6 +2,7 @@
 // elements, exact round trips of typed values, hostile files and failed saves.
 #include "config/configstore.h"
 #include "support/badxml.h"
+#include "support/files.h"
 #include "support/settingsoutline.h"
 
 #include <QDir>
@@ -61,19 +62,6 @@ QList<QuestionPair> asPairs(const Pairs &pairs)
     return stored;
 }
 
-// What a load found, absent values left out.
-QStringList describe(const StoredSettings &stored)
-{
-    QStringList lines;
-    if (stored.wakeyFileName)
-        lines << "file:" + *stored.wakeyFileName;
-    if (stored.wakeyTime)
-        lines << "time:" + *stored.wakeyTime;
-    for (const QuestionPair &pair : stored.pairs)
-        lines << "Q:" + pair.question << "A:" + pair.answer;
-    return lines;
-}
-
 QByteArray utf16(const QString &text, bool bigEndian)
 {
     QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
@@ -107,32 +95,6 @@ QString longValue()
         value += piece;
     return value;
 }
-
-// Lowers the process's file size limit for one scope, so that writing fails
-// with EFBIG even for root. SIGXFSZ would end the process; it is ignored.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit lowered = m_old;
-        lowered.rlim_cur = std::min(bytes, m_old.rlim_max);
-        setrlimit(RLIMIT_FSIZE, &lowered);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_handler)(int) = nullptr;
-};
 
 // What the code under test wrote through Qt's message log.
 QStringList g_messages;
@@ -177,21 +139,6 @@ Q_DECLARE_METATYPE(Failure)
 Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Limit)
 
-// A "Name:   123 kB" line of /proc/self/status, in KiB; -1 when missing.
-static long statusKiB(const char *name)
-{
-    FILE *status = std::fopen("/proc/self/status", "r");
-    long value = -1;
-    char line[256];
-    while (status && std::fgets(line, sizeof line, status)) {
-        if (std::strncmp(line, name, std::strlen(name)) == 0)
-            value = std::atol(line + std::strlen(name));
-    }
-    if (status)
-        std::fclose(status);
-    return value;
-}
-
 class tst_ConfigStore : public QObject
 {
     Q_OBJECT
@@ -202,22 +149,8 @@ private:
     QString dir() const { return m_dir->path(); }
     QString path() const { return filePath(dir()); }
 
-    bool writeFile(const QByteArray &bytes) const { return writeFile(path(), bytes); }
-
-    static bool writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(bytes) == bytes.size();
-    }
-
-    QByteArray readFile() const
-    {
-        QFile file(path());
-        if (!file.open(QIODevice::ReadOnly))
-            return "<no file>";
-        return file.readAll();
-    }
+    bool writeFile(const QByteArray &bytes) const { return writeBytes(path(), bytes); }
+    QByteArray readFile() const { return readBytes(path()).value_or("<no file>"); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -963,7 +896,7 @@ private Q_SLOTS:
         const QStringList kept{live, name("backup"), name("saving-copy"), name("Ab12Cd"),
                                path() + "-saving-1"};
         for (const QString &file : gone + kept)
-            QVERIFY(writeFile(file, "<AlarmClockConfig/>"));
+            QVERIFY(writeBytes(file, "<AlarmClockConfig/>"));
         // Locks taken through another open of the file stop this process too.
         const int holder = ::open(QFile::encodeName(live).constData(), O_RDONLY);
         QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
@@ -989,7 +922,7 @@ private Q_SLOTS:
         QFETCH(mode_t, mode);
         QFETCH(mode_t, expected);
         const QString real = dir() + "/real.xml";
-        QVERIFY(writeFile(real, "<AlarmClockConfig/>"));
+        QVERIFY(writeBytes(real, "<AlarmClockConfig/>"));
         QVERIFY(::chmod(QFile::encodeName(real).constData(), mode) == 0);
         // Root saving another user's file leaves it theirs.
         const bool root = ::geteuid() == 0;
@@ -1136,7 +1069,7 @@ private Q_SLOTS:
             QSKIP("A full disk is a small tmpfs, and mounting one needs root");
         const auto unmount = qScopeGuard([&] { ::umount2(folder.constData(), MNT_DETACH); });
         if (route == Route::Replace) {
-            QVERIFY(writeFile(path() + ".unreadable", "<AlarmClockConfig><older"));
+            QVERIFY(writeBytes(path() + ".unreadable", "<AlarmClockConfig><older"));
             QVERIFY(writeFile("<AlarmClockConfig><Question>q\xFF</Question></AlarmClockConfig>"));
         } else {
             // Root, whom no folder refuses, saves as nobody.

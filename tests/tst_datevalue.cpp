@@ -59,7 +59,7 @@ class tst_DateValue : public QObject
     Q_OBJECT
 
 private:
-    QLocale m_originalDefault;
+    QLocale m_savedDefault;
 
     void addAccepted(const char *locale, const QString &text, DateValue expected)
     {
@@ -74,8 +74,8 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { m_originalDefault = QLocale(); }
-    void cleanup() { QLocale::setDefault(m_originalDefault); }
+    void initTestCase() { m_savedDefault = QLocale(); }
+    void cleanup() { QLocale::setDefault(m_savedDefault); }
 
     void pinnedValues_data()
     {

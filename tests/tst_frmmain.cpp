@@ -1,6 +1,7 @@
 // Start-up of the main window: design, settings loaded into the boxes, the
 // rule that enables Set, and how the alarm meets the machine's sleep.
 #include "config/configstore.h"
+#include "support/captions.h"
 #include "support/mainwindowcase.h"
 #include "support/modal.h"
 #include "support/wavfile.h"
@@ -187,23 +188,12 @@ private Q_SLOTS:
 
     void captionsFitTheirControls()
     {
-        // Fonts here may be wider than the twips of the layout assume.
         frmMain &main = openAsLoaded();
-        for (QPushButton *button : {main.cmdBrowse, main.cmdSet, main.cmdAwakeTestQuestions,
-                                    main.cmdAlarmTest, main.cmdAlarmStop}) {
-            const int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
-            QVERIFY2(needed <= button->width(), qPrintable(button->text()));
-        }
-        for (QLabel *label : {main.Label1, main.Label2}) {
-            const QSize needed = label->fontMetrics().size(0, label->text());
-            QVERIFY2(needed.width() <= label->width() && needed.height() <= label->height(),
-                     qPrintable(label->text()));
-        }
         main.lblAlarmStatus->setText("Alarm is SET for 12/25/2030 10:00:00 AM");
-        const QRect wrapped = main.lblAlarmStatus->fontMetrics().boundingRect(
-            QRect(0, 0, main.lblAlarmStatus->width(), 1000), Qt::TextWordWrap,
-            main.lblAlarmStatus->text());
-        QVERIFY(wrapped.height() <= main.lblAlarmStatus->height());
+        for (QWidget *control : std::initializer_list<QWidget *>{
+                 main.cmdBrowse, main.cmdSet, main.cmdAwakeTestQuestions, main.cmdAlarmTest,
+                 main.cmdAlarmStop, main.Label1, main.Label2, main.lblAlarmStatus})
+            VERIFY_CAPTION_FITS(control);
     }
 
     void tabOrderAndInitialFocus()

@@ -2,6 +2,7 @@
 // and keystrokes on the shown window, working on the main window's set.
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
+#include "support/captions.h"
 #include "support/mainwindowcase.h"
 #include "support/modal.h"
 
@@ -243,26 +244,10 @@ private Q_SLOTS:
 
         if (auto *label = qobject_cast<QLabel *>(widget)) {
             QCOMPARE(label->text(), caption);
-            // The whole caption, wrapped at the label's width, stays inside it.
-            const QRect needed = label->fontMetrics().boundingRect(
-                QRect(0, 0, label->contentsRect().width(), INT_MAX),
-                Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, caption);
-            QVERIFY2(needed.height() <= label->contentsRect().height(),
-                     qPrintable(QString("%1 needs %2 px, has %3")
-                                    .arg(control)
-                                    .arg(needed.height())
-                                    .arg(label->contentsRect().height())));
-            QVERIFY(needed.width() <= label->contentsRect().width());
+            VERIFY_CAPTION_FITS(label);
         } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
             QCOMPARE(button->text(), caption);
-            QStyleOptionButton option;
-            option.initFrom(button);
-            option.text = button->text();
-            const QRect room =
-                button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-            const QFontMetrics metrics = button->fontMetrics();
-            QVERIFY(metrics.horizontalAdvance(caption) <= room.width());
-            QVERIFY(metrics.height() <= room.height());
+            VERIFY_CAPTION_FITS(button);
         } else if (auto *box = qobject_cast<QLineEdit *>(widget)) {
             QCOMPARE(box->text(), caption);
         } else {

@@ -5,6 +5,7 @@
 #include "platform/widgets/menuarrowstyle.h"
 #include "shell/frmabout.h"
 #include "shell/frmlicense.h"
+#include "support/captions.h"
 #include "support/fakes.h"
 #include "support/modal.h"
 
@@ -91,42 +92,6 @@ private:
                   const QByteArray &data)
     {
         m_fakes->registry.values.append({key, name, type, data});
-    }
-
-    // Whether a caption fits inside the area its control draws it in.
-    static void verifyLabelFits(const QLabel *label)
-    {
-        const QRect area = label->contentsRect();
-        const QRect needed = label->fontMetrics().boundingRect(
-            QRect(area.left(), area.top(), area.width(), INT_MAX / 2),
-            Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, label->text());
-        QVERIFY2(needed.width() <= area.width(),
-                 qPrintable(QStringLiteral("%1 needs %2 px wide, has %3")
-                                .arg(label->text())
-                                .arg(needed.width())
-                                .arg(area.width())));
-        QVERIFY2(needed.height() <= area.height(),
-                 qPrintable(QStringLiteral("%1 needs %2 px high, has %3")
-                                .arg(label->text())
-                                .arg(needed.height())
-                                .arg(area.height())));
-    }
-
-    static void verifyButtonFits(const QPushButton *button)
-    {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        const QRect area =
-            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-        const QSize needed = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
-        QVERIFY2(needed.width() <= area.width() && needed.height() <= area.height(),
-                 qPrintable(QStringLiteral("%1 needs %2x%3 px, has %4x%5")
-                                .arg(button->text())
-                                .arg(needed.width())
-                                .arg(needed.height())
-                                .arg(area.width())
-                                .arg(area.height())));
     }
 
 private Q_SLOTS:
@@ -986,12 +951,7 @@ private Q_SLOTS:
                 widget = candidate;
         }
         QVERIFY(widget);
-        if (auto *button = qobject_cast<QPushButton *>(widget))
-            verifyButtonFits(button);
-        else if (auto *label = qobject_cast<QLabel *>(widget))
-            verifyLabelFits(label);
-        else
-            QFAIL("neither a button nor a label");
+        VERIFY_CAPTION_FITS(widget);
     }
 };
 

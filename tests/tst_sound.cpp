@@ -3,6 +3,7 @@
 // the samples.
 #include "sound/engine/decoder.h"
 #include "sound/engine/pulsesoundservice.h"
+#include "support/files.h"
 #include "support/required.h"
 #include "support/soundrecorder.h"
 #include "support/wavfile.h"
@@ -28,14 +29,6 @@
 #include <utility>
 
 namespace {
-
-// ---- Files made here -------------------------------------------------------
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // ---- What the sink really played --------------------------------------------
 
@@ -258,8 +251,8 @@ private:
                       int channels = 1, int bits = 16)
     {
         const QString file = path(name);
-        return writeFile(file, toneWav(frequency, seconds, rate, channels, bits)) ? file
-                                                                                  : QString();
+        return writeBytes(file, toneWav(frequency, seconds, rate, channels, bits)) ? file
+                                                                                   : QString();
     }
 
     // Why no sound server can be heard now, or nothing when one can.
@@ -301,12 +294,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY(writeFile(path("text.wav"), "This is a note, not a sound.\n"));
-        QVERIFY(writeFile(path("compressed.wav"),
-                          riff({chunk("fmt ", fmtBody(0x1234, 1, 22050, 16)),
-                                chunk("data", toneData(700, 0.5, 22050, 1, 16))})));
-        QVERIFY(writeFile(path("nodata.wav"), riff({chunk("fmt ", fmtBody(1, 1, 22050, 16)),
-                                                    chunk("data", QByteArray())})));
+        QVERIFY(writeBytes(path("text.wav"), "This is a note, not a sound.\n"));
+        QVERIFY(writeBytes(path("compressed.wav"),
+                           riff({chunk("fmt ", fmtBody(0x1234, 1, 22050, 16)),
+                                 chunk("data", toneData(700, 0.5, 22050, 1, 16))})));
+        QVERIFY(writeBytes(path("nodata.wav"), riff({chunk("fmt ", fmtBody(1, 1, 22050, 16)),
+                                                     chunk("data", QByteArray())})));
         QVERIFY(QDir(m_dir.path()).mkdir("folder.wav"));
 
         m_ringSpectrum = builtinSpectrum(PulseSoundService::kRingPath);
@@ -318,7 +311,7 @@ private Q_SLOTS:
 
         // Looking for a server must not start one.
         if (!qEnvironmentVariableIsSet("PULSE_CLIENTCONFIG")) {
-            QVERIFY(writeFile(path("client.conf"), "autospawn = no\n"));
+            QVERIFY(writeBytes(path("client.conf"), "autospawn = no\n"));
             qputenv("PULSE_CLIENTCONFIG", QFile::encodeName(path("client.conf")));
         }
         m_soundReason = SoundRecorder::unavailableReason();
@@ -357,7 +350,7 @@ private Q_SLOTS:
         const QString tone = writeTone("no-server.wav", 440, 0.6);
         QTemporaryDir runtime;
         QVERIFY(runtime.isValid());
-        QVERIFY(writeFile(runtime.filePath("client.conf"), "autospawn = no\n"));
+        QVERIFY(writeBytes(runtime.filePath("client.conf"), "autospawn = no\n"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PULSE_SERVER", "unix:" + runtime.filePath("nobody-listens"));
         env.insert("PULSE_CLIENTCONFIG", runtime.filePath("client.conf"));
@@ -428,7 +421,7 @@ private Q_SLOTS:
         QFETCH(double, frequency);
         QFETCH(double, seconds);
         const QString file = path("loop.wav");
-        QVERIFY(writeFile(file, bytes));
+        QVERIFY(writeBytes(file, bytes));
 
         PulseSoundService sound;
         const qint64 start = m_recording.mark();
@@ -494,7 +487,7 @@ private Q_SLOTS:
         QFETCH(double, frequency);
         QFETCH(int, clipMs);
         const QString file = path("once.wav");
-        QVERIFY(writeFile(file, bytes));
+        QVERIFY(writeBytes(file, bytes));
 
         PulseSoundService sound;
         int ticks = 0;
@@ -701,14 +694,14 @@ private Q_SLOTS:
     {
         SKIP_UNLESS_REQUIRED(soundMissing(), "ROUSTABELL_REQUIRE_SOUND");
         const QString file = path("changing.wav");
-        QVERIFY(writeFile(file, toneWav(500, 0.4)));
+        QVERIFY(writeBytes(file, toneWav(500, 0.4)));
         PulseSoundService sound;
         sound.prepare(file);
         sound.startLoop(file);
         QTest::qWait(600);
         sound.stop();
         // The same size; only the time stamp tells the new version apart.
-        QVERIFY(writeFile(file, toneWav(1100, 0.4)));
+        QVERIFY(writeBytes(file, toneWav(1100, 0.4)));
         QFile edited(file);
         QVERIFY(edited.open(QIODevice::ReadWrite));
         QVERIFY(edited.setFileTime(QDateTime::currentDateTime().addSecs(5),

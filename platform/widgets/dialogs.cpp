@@ -1,5 +1,6 @@
 #include "platform/widgets/dialogs.h"
 
+#include "platform/linux/motifhints.h"
 #include "platform/widgets/framehints.h"
 
 #include <QCloseEvent>

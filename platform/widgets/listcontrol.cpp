@@ -6,8 +6,8 @@ ListControl::ListControl(QWidget *parent) : QComboBox(parent)
 {
     setEditable(false);
     setInsertPolicy(QComboBox::NoInsert);
-    // A person's pick runs Click even when it picks the entry already shown.
-    connect(this, &QComboBox::activated, this, &ListControl::Click);
+    // A person's pick emits clicked even when it picks the entry already shown.
+    connect(this, &QComboBox::activated, this, &ListControl::clicked);
 }
 
 void ListControl::setListIndex(int index)
@@ -16,7 +16,7 @@ void ListControl::setListIndex(int index)
         const QSignalBlocker blocker(this);
         setCurrentIndex(index >= 0 && index < count() ? index : -1);
     }
-    Q_EMIT Click();
+    Q_EMIT clicked();
 }
 
 void ListControl::addEntry(const QString &text)

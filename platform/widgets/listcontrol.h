@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // A drop-down list whose selection rules the handlers rely on: setting the
-// selection from code always runs Click (also to none, also to the same entry);
+// selection from code always emits clicked (also to none, also to the same entry);
 // inserting or removing entries runs nothing; removing the selected entry
 // leaves no selection. QComboBox alone does none of these reliably.
 class ListControl : public QComboBox
@@ -26,7 +26,7 @@ public:
     void removeEntry(int index);
 
 Q_SIGNALS:
-    void Click();
+    void clicked();
 
 private:
     void restoreSelection(int index);

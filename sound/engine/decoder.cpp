@@ -15,9 +15,9 @@ namespace {
 
 // The chunks are walked here, in any order, with a bound on their number, so
 // that no damaged file can hold the alarm; the samples are converted here
-// too. libsndfile 1.2.0 looped for ever on four damaged files the fuzzer
-// found, and WAV needs no codec: its samples are integers, floats or A-law
-// and mu-law bytes.
+// too, since WAV needs no codec: its samples are integers, floats or A-law
+// and mu-law bytes, and a general sound library can loop for ever on a
+// damaged file (the hang-* seeds of the fuzzer's corpus).
 constexpr int kMaxChunks = 4096;
 constexpr qint64 kMaxFormatSize = 4096;
 // Bytes converted at a time by read(); at least one frame, however padded.

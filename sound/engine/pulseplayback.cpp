@@ -4,9 +4,9 @@
 
 namespace {
 
-// What the server holds ahead of the speaker. A busy machine can hold back
-// the refill, or the sound server itself, for longer than 200 ms: a loop
-// played with 50 and then 200 ms had gaps beside a parallel build. Stop
+// What the server holds ahead of the speaker. A busy machine (a parallel
+// build, say) can hold back the refill, or the sound server itself, for
+// longer than 200 ms; half a second keeps the loop without gaps. Stop
 // disconnects the stream and a start fills the buffer at once, so neither
 // waits for it.
 constexpr pa_usec_t kTargetLatencyUs = 500 * PA_USEC_PER_MSEC;

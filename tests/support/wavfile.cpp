@@ -1,6 +1,7 @@
 #include "support/wavfile.h"
 
-#include <QFile>
+#include "support/files.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -108,9 +109,7 @@ QByteArray toneWav(double frequency, double seconds, int rate, int channels, int
 bool writeToneWav(const QString &path, double frequencyHz, double seconds, int rate,
                   double amplitude)
 {
-    const QByteArray bytes = toneWav(frequencyHz, seconds, rate, 1, 16, amplitude);
-    QFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    return writeBytes(path, toneWav(frequencyHz, seconds, rate, 1, 16, amplitude));
 }
 
 namespace {
