@@ -1,30 +1,25 @@
 // The login manager's idle lock and wake-up signal, the desktop power
-// manager's scheduled wake-ups and the alarm's notification, against
-// stand-ins on a private bus that serves as both the system and the session
-// bus.
+// manager's scheduled wake-ups and the session manager's timers, against
+// stand-ins on a private bus.
 
-#include "platform/linux/freedesktopnotifications.h"
 #include "platform/linux/linuxservices.h"
 #include "platform/linux/logindinhibitor.h"
 #include "platform/linux/solidwakescheduler.h"
 #include "platform/linux/systemdalarmtimer.h"
 #include "support/fakes.h"
+#include "support/privatebus.h"
+#include "support/required.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -38,136 +33,17 @@ namespace {
 constexpr auto kLogin1 = "org.freedesktop.login1";
 constexpr auto kLogin1Path = "/org/freedesktop/login1";
 constexpr auto kManager = "org.freedesktop.login1.Manager";
-constexpr auto kMockInterface = "org.freedesktop.DBus.Mock";
 constexpr auto kPowerManager = "org.kde.Solid.PowerManagement";
 constexpr auto kPowerManagerPath = "/org/kde/Solid/PowerManagement";
-constexpr auto kNotifications = "org.freedesktop.Notifications";
-constexpr auto kNotificationsPath = "/org/freedesktop/Notifications";
 // hold() may take a few milliseconds to queue its call; a login manager that
 // takes seconds to answer must not show up here.
 constexpr qint64 kMaxHoldMs = 250;
-
-// A login manager stand-in for what the stock template cannot do: answer late
-// or refuse, per reason.
-constexpr auto kSteeredTemplate = R"PY('''A login manager stand-in whose answers the test steers.
-
-Parameters: "delays" maps a reason to milliseconds before its lock is handed
-out; "refused" lists reasons whose Inhibit is refused. Granted locks are
-listed by ListInhibitors until every copy of their descriptor is closed.
-'''
-import os
-
-import dbus
-from gi.repository import GLib
-
-BUS_NAME = 'org.freedesktop.login1'
-MAIN_OBJ = '/org/freedesktop/login1'
-MAIN_IFACE = 'org.freedesktop.login1.Manager'
-SYSTEM_BUS = True
-
-HELD = []
-PARAMETERS = {}
-
-
-def load(mock, parameters):
-    PARAMETERS.update(parameters)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='h',
-                     async_callbacks=('reply', 'error'))
-def Inhibit(self, what, who, why, mode, reply, error):
-    if why in PARAMETERS.get('refused', []):
-        error(dbus.exceptions.DBusException('Permission denied',
-                                            name='org.freedesktop.DBus.Error.AccessDenied'))
-        return
-
-    def grant():
-        fd_r, fd_w = os.pipe()
-        entry = (str(what), str(who), str(why), str(mode))
-        HELD.append(entry)
-
-        def dropped(fd, cond):
-            os.close(fd)
-            HELD.remove(entry)
-            return False
-
-        GLib.unix_fd_add_full(GLib.PRIORITY_HIGH, fd_r, GLib.IO_HUP, dropped)
-        reply(dbus.types.UnixFd(fd_w))
-        os.close(fd_w)
-        return False
-
-    GLib.timeout_add(int(PARAMETERS.get('delays', {}).get(why, 0)), grant)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='', out_signature='a(ssssuu)')
-def ListInhibitors(self):
-    return [(w, o, y, m, dbus.UInt32(0), dbus.UInt32(0)) for (w, o, y, m) in HELD]
-)PY";
-
-// The desktop power manager's wake-ups: cookies count up from 41.
-constexpr auto kPowerManagerTemplate = R"PY('''A power manager stand-in with scheduled wake-ups.
-
-Parameters: "delay" and "clearDelay" are milliseconds before scheduleWakeup
-and clearWakeup answer; "refused" true makes every scheduleWakeup fail.
-'''
-import dbus
-from gi.repository import GLib
-
-BUS_NAME = 'org.kde.Solid.PowerManagement'
-MAIN_OBJ = '/org/kde/Solid/PowerManagement'
-MAIN_IFACE = 'org.kde.Solid.PowerManagement'
-SYSTEM_BUS = False
-
-PARAMETERS = {}
-LAST_COOKIE = [40]
-
-
-def load(mock, parameters):
-    PARAMETERS.update(parameters)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='sot', out_signature='u',
-                     async_callbacks=('reply', 'error'))
-def scheduleWakeup(self, service, path, timestamp, reply, error):
-    if PARAMETERS.get('refused'):
-        error(dbus.exceptions.DBusException('Not allowed',
-                                            name='org.freedesktop.DBus.Error.AccessDenied'))
-        return
-    LAST_COOKIE[0] += 1
-    cookie = LAST_COOKIE[0]
-
-    def answer():
-        reply(dbus.types.UInt32(cookie))
-        return False
-
-    GLib.timeout_add(int(PARAMETERS.get('delay', 0)), answer)
-
-
-@dbus.service.method(MAIN_IFACE, in_signature='i', out_signature='',
-                     async_callbacks=('reply', 'error'))
-def clearWakeup(self, cookie, reply, error):
-    def answer():
-        reply()
-        return False
-
-    GLib.timeout_add(int(PARAMETERS.get('clearDelay', 0)), answer)
-)PY";
 
 struct Inhibitor
 {
     QString what, who, why, mode;
     bool operator==(const Inhibitor &) const = default;
 };
-
-// A call that did not answer as expected shows up as one "error" entry, so
-// that the comparison that follows prints what the bus said.
-bool failedReply(const QDBusMessage &reply, QList<Inhibitor> &result)
-{
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-        return false;
-    result.append({QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}});
-    return true;
-}
 
 // Found by QCOMPARE through argument lookup when a list element differs.
 char *toString(const Inhibitor &i)
@@ -188,9 +64,8 @@ class tst_SleepLock : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanup();
-    void cleanupTestCase();
+    void initTestCase() { m_bus.start(); }
+    void cleanup() { m_bus.stopMock(); }
 
     void holdTakesLock_data();
     void holdTakesLock();
@@ -217,118 +92,16 @@ private Q_SLOTS:
     void noPowerManagerIsSilent();
     void endingTheProgramWithdrawsTheWakeup();
 
-    void notificationIsShownOpenedAndWithdrawn();
-
-    void lateNotificationIsClosed_data();
-    void lateNotificationIsClosed();
-
     void alarmIsHandedToTheSessionManager_data();
     void alarmIsHandedToTheSessionManager();
 
 private:
     void missingPeerRows(const char *peer);
-    QDBusConnection unreachableBus();
-    bool busReady();
-    bool startMock(const QStringList &arguments, const char *service = kLogin1);
-    void stopMock();
-    bool startSteeredMock(const QByteArray &parametersJson);
-    bool startPowerManager(const QByteArray &parametersJson);
     QList<Inhibitor> heldInhibitors();
     QList<Inhibitor> loggedInhibitCalls();
-    QVariantList loggedCalls(const char *service, const char *path, const QString &method);
 
-    QTemporaryDir m_busDir;
-    QProcess m_bus;
-    QString m_busAddress;
-    QString m_busProblem;
-    QString m_python;
-    std::unique_ptr<QProcess> m_mock;
-    QString m_mockService;
+    PrivateBus m_bus;
 };
-
-void tst_SleepLock::initTestCase()
-{
-    QVERIFY(m_busDir.isValid());
-
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    // The python on the search path may be a private one without the system's modules.
-    for (const QString &candidate : {QStandardPaths::findExecutable(QStringLiteral("python3")),
-                                     QStringLiteral("/usr/bin/python3")}) {
-        if (candidate.isEmpty())
-            continue;
-        QProcess probe;
-        probe.start(candidate, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
-        if (probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
-            probe.exitCode() == 0) {
-            m_python = candidate;
-            break;
-        }
-    }
-    if (daemon.isEmpty()) {
-        m_busProblem = QStringLiteral("dbus-daemon not found (Debian package dbus-daemon)");
-        return;
-    }
-    if (m_python.isEmpty()) {
-        m_busProblem =
-            QStringLiteral("python3 with dbusmock not found (Debian package python3-dbusmock)");
-        return;
-    }
-
-    const QString config = m_busDir.filePath(QStringLiteral("bus.conf"));
-    QFile file(config);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(
-        QStringLiteral(
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig>\n"
-            "  <type>session</type>\n"
-            "  <listen>unix:dir=%1</listen>\n"
-            "  <auth>EXTERNAL</auth>\n"
-            "  <policy context=\"default\">\n"
-            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-            "    <allow eavesdrop=\"true\"/>\n"
-            "    <allow own=\"*\"/>\n"
-            "  </policy>\n"
-            "</busconfig>\n")
-            .arg(m_busDir.path())
-            .toUtf8());
-    file.close();
-
-    m_bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_bus.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                         QStringLiteral("--print-address=1")});
-    QVERIFY2(m_bus.waitForStarted(10000), qPrintable(m_bus.errorString()));
-    QDeadlineTimer deadline(10000);
-    while (!m_bus.canReadLine() && !deadline.hasExpired())
-        m_bus.waitForReadyRead(100);
-    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
-    QVERIFY2(!m_busAddress.isEmpty(), "the private bus printed no address");
-
-    // Before anything asks for a bus: from here on both are the private one.
-    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_busAddress.toUtf8());
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
-    QDBusConnection observer =
-        QDBusConnection::connectToBus(m_busAddress, QStringLiteral("observer"));
-    QVERIFY2(observer.isConnected(), qPrintable(observer.lastError().message()));
-}
-
-void tst_SleepLock::cleanup()
-{
-    stopMock();
-}
-
-void tst_SleepLock::cleanupTestCase()
-{
-    stopMock();
-    QDBusConnection::disconnectFromBus(QStringLiteral("observer"));
-    if (m_bus.state() != QProcess::NotRunning) {
-        m_bus.terminate();
-        if (!m_bus.waitForFinished(5000))
-            m_bus.kill();
-        m_bus.waitForFinished(5000);
-    }
-}
 
 // The ways a peer can be missing, as rows of a "manager" column.
 void tst_SleepLock::missingPeerRows(const char *peer)
@@ -339,123 +112,17 @@ void tst_SleepLock::missingPeerRows(const char *peer)
     QTest::newRow("no bus at all") << QStringLiteral("no bus");
 }
 
-// A connection to a bus that is not there.
-QDBusConnection tst_SleepLock::unreachableBus()
-{
-    const QString address =
-        QStringLiteral("unix:path=") + m_busDir.filePath(QStringLiteral("no-such-socket"));
-    return QDBusConnection::connectToBus(address, QStringLiteral("none"));
-}
-
-bool tst_SleepLock::busReady()
-{
-    if (m_busProblem.isEmpty())
-        return true;
-    if (qEnvironmentVariableIsSet("ROUSTABELL_REQUIRE_DBUS")) {
-        QTest::qFail(qPrintable(m_busProblem), __FILE__, __LINE__);
-        return false;
-    }
-    QTest::qSkip(qPrintable(m_busProblem), __FILE__, __LINE__);
-    return false;
-}
-
-bool tst_SleepLock::startMock(const QStringList &arguments, const char *service)
-{
-    stopMock();
-    m_mock = std::make_unique<QProcess>();
-    m_mock->setStandardOutputFile(QProcess::nullDevice());
-    m_mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_mock->start(m_python,
-                  QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + arguments);
-    if (!m_mock->waitForStarted(10000))
-        return false;
-    QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
-    m_mockService = QString::fromLatin1(service);
-    QDeadlineTimer deadline(20000);
-    while (!bus->isServiceRegistered(m_mockService)) {
-        if (deadline.hasExpired() || m_mock->state() == QProcess::NotRunning)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
-void tst_SleepLock::stopMock()
-{
-    if (!m_mock)
-        return;
-    m_mock->terminate();
-    if (!m_mock->waitForFinished(5000))
-        m_mock->kill();
-    m_mock->waitForFinished(5000);
-    m_mock.reset();
-    QDBusConnectionInterface *bus = QDBusConnection(QStringLiteral("observer")).interface();
-    QDeadlineTimer deadline(5000);
-    while (bus && bus->isServiceRegistered(m_mockService) && !deadline.hasExpired())
-        QTest::qWait(20);
-}
-
-bool tst_SleepLock::startSteeredMock(const QByteArray &parametersJson)
-{
-    const QString path = m_busDir.filePath(QStringLiteral("steered_logind.py"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kSteeredTemplate) < 0)
-        return false;
-    file.close();
-    return startMock({QStringLiteral("--template"), path, QStringLiteral("--parameters"),
-                      QString::fromUtf8(parametersJson)});
-}
-
-bool tst_SleepLock::startPowerManager(const QByteArray &parametersJson)
-{
-    const QString path = m_busDir.filePath(QStringLiteral("power_manager.py"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(kPowerManagerTemplate) < 0)
-        return false;
-    file.close();
-    return startMock({QStringLiteral("--template"), path, QStringLiteral("--parameters"),
-                      QString::fromUtf8(parametersJson)},
-                     kPowerManager);
-}
-
-// The arguments of every call of the method the stand-in has received, in order.
-QVariantList tst_SleepLock::loggedCalls(const char *service, const char *path,
-                                        const QString &method)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(service), QString::fromLatin1(path),
-        QString::fromLatin1(kMockInterface), QStringLiteral("GetMethodCalls"));
-    call << method;
-    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(call);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return {QStringLiteral("error: ") + reply.errorMessage()};
-    QVariantList result;
-    const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        qulonglong when = 0;
-        QVariantList args;
-        list.beginStructure();
-        list >> when >> args;
-        list.endStructure();
-        result.append(QVariant(args));
-    }
-    list.endArray();
-    return result;
-}
-
 // What the stand-in login manager holds right now: an entry goes away only
 // when every copy of its file descriptor has been closed.
 QList<Inhibitor> tst_SleepLock::heldInhibitors()
 {
-    const QDBusMessage reply =
-        QDBusConnection(QStringLiteral("observer"))
-            .call(QDBusMessage::createMethodCall(
-                QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
-                QString::fromLatin1(kManager), QStringLiteral("ListInhibitors")));
+    const QDBusMessage reply = PrivateBus::observer().call(QDBusMessage::createMethodCall(
+        QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
+        QString::fromLatin1(kManager), QStringLiteral("ListInhibitors")));
+    // A call that did not answer shows up as its error, for the comparison to print.
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {{QStringLiteral("error"), reply.errorName(), reply.errorMessage(), {}}};
     QList<Inhibitor> result;
-    if (failedReply(reply, result))
-        return result;
     const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
@@ -471,32 +138,17 @@ QList<Inhibitor> tst_SleepLock::heldInhibitors()
     return result;
 }
 
-// Every Inhibit call the stand-in has received, granted or not.
+// Every Inhibit call the stand-in has received, granted or not; a failed
+// GetMethodCalls shows up as its error.
 QList<Inhibitor> tst_SleepLock::loggedInhibitCalls()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
-        QString::fromLatin1(kMockInterface), QStringLiteral("GetMethodCalls"));
-    call << QStringLiteral("Inhibit");
-    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(call);
     QList<Inhibitor> result;
-    if (failedReply(reply, result))
-        return result;
-    const QDBusArgument list = reply.arguments().constFirst().value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        qulonglong when = 0;
-        QVariantList args;
-        list.beginStructure();
-        list >> when >> args;
-        list.endStructure();
-        Inhibitor entry;
-        if (args.size() == 4)
-            entry = {args[0].toString(), args[1].toString(), args[2].toString(),
-                     args[3].toString()};
-        result.append(entry);
+    for (const QVariant &call : m_bus.loggedCalls(kLogin1Path, QStringLiteral("Inhibit"))) {
+        const QStringList args = call.toStringList();
+        result.append(args.size() == 4
+                          ? Inhibitor{args[0], args[1], args[2], args[3]}
+                          : Inhibitor{QStringLiteral("error"), call.toString(), {}, {}});
     }
-    list.endArray();
     return result;
 }
 
@@ -510,10 +162,9 @@ void tst_SleepLock::holdTakesLock_data()
 
 void tst_SleepLock::holdTakesLock()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, why);
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    QVERIFY(m_bus.startMock("logind", kLogin1));
     QCOMPARE(heldInhibitors(), QList<Inhibitor>());
 
     LogindSleepInhibitor inhibitor;
@@ -529,9 +180,8 @@ void tst_SleepLock::holdTakesLock()
 
 void tst_SleepLock::releaseDropsLock()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("logind", kLogin1));
 
     LogindSleepInhibitor inhibitor;
     inhibitor.release();
@@ -564,11 +214,10 @@ void tst_SleepLock::holdRenews_data()
 
 void tst_SleepLock::holdRenews()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, first);
     QFETCH(QString, second);
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    QVERIFY(m_bus.startMock("logind", kLogin1));
 
     LogindSleepInhibitor inhibitor;
     inhibitor.hold(first);
@@ -593,9 +242,8 @@ void tst_SleepLock::holdRenews()
 
 void tst_SleepLock::destructorReleases()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("logind", kLogin1));
     {
         LogindSleepInhibitor inhibitor;
         inhibitor.hold(QStringLiteral("sounding"));
@@ -607,9 +255,8 @@ void tst_SleepLock::destructorReleases()
 
 void tst_SleepLock::answerAfterReleaseIsDropped()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("logind", kLogin1));
 
     LogindSleepInhibitor inhibitor;
     // No answer can arrive before the event loop runs, so the first lock comes
@@ -637,9 +284,8 @@ void tst_SleepLock::answerAfterReleaseIsDropped()
 
 void tst_SleepLock::holdDoesNotWaitForAnswer()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startSteeredMock(R"({"delays": {"slow": 2000}})"));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("steered_logind.py", kLogin1, R"({"delays": {"slow": 2000}})"));
 
     LogindSleepInhibitor inhibitor;
     QElapsedTimer timer;
@@ -654,9 +300,8 @@ void tst_SleepLock::holdDoesNotWaitForAnswer()
 
 void tst_SleepLock::olderAnswerIsDropped()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startSteeredMock(R"({"delays": {"armed": 1500}})"));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("steered_logind.py", kLogin1, R"({"delays": {"armed": 1500}})"));
 
     LogindSleepInhibitor inhibitor;
     inhibitor.hold(QStringLiteral("armed"));
@@ -673,9 +318,8 @@ void tst_SleepLock::olderAnswerIsDropped()
 
 void tst_SleepLock::refusedRenewalKeepsLock()
 {
-    if (!busReady())
-        return;
-    QVERIFY(startSteeredMock(R"({"refused": ["sounding"]})"));
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
+    QVERIFY(m_bus.startMock("steered_logind.py", kLogin1, R"({"refused": ["sounding"]})"));
 
     LogindSleepInhibitor inhibitor;
     inhibitor.hold(QStringLiteral("armed"));
@@ -699,20 +343,20 @@ void tst_SleepLock::unavailableIsSilent_data()
 
 void tst_SleepLock::unavailableIsSilent()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, manager);
     // Not a line on the log, whatever is missing.
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
 
     std::unique_ptr<LogindSleepInhibitor> inhibitor;
     if (manager == QLatin1String("no bus")) {
-        const QDBusConnection none = unreachableBus();
+        const QDBusConnection none = m_bus.unreachable();
         QVERIFY(!none.isConnected());
         inhibitor = std::make_unique<LogindSleepInhibitor>(none);
     } else {
         if (manager == QLatin1String("refuses"))
-            QVERIFY(startSteeredMock(R"({"refused": ["Alarm is set", "Alarm is sounding"]})"));
+            QVERIFY(m_bus.startMock("steered_logind.py", kLogin1,
+                                    R"({"refused": ["Alarm is set", "Alarm is sounding"]})"));
         inhibitor = std::make_unique<LogindSleepInhibitor>();
     }
 
@@ -736,7 +380,7 @@ void tst_SleepLock::unavailableIsSilent()
         QCOMPARE(heldInhibitors(), QList<Inhibitor>());
     if (manager == QLatin1String("none")) {
         // Nothing is given up for good: a login manager that comes later is asked.
-        QVERIFY(startSteeredMock("{}"));
+        QVERIFY(m_bus.startMock("steered_logind.py", kLogin1, "{}"));
         inhibitor->hold(QStringLiteral("Alarm is set"));
         QTRY_VERIFY_WITH_TIMEOUT(inhibitor->isHeld(), 10000);
         QCOMPARE(heldInhibitors(), QList<Inhibitor>{ours(QStringLiteral("Alarm is set"))});
@@ -755,11 +399,10 @@ void tst_SleepLock::wakingIsReported_data()
 
 void tst_SleepLock::wakingIsReported()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(bool, start);
     QFETCH(int, reports);
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("logind")}));
+    QVERIFY(m_bus.startMock("logind", kLogin1));
 
     LogindSleepInhibitor inhibitor;
     int reported = 0;
@@ -768,13 +411,8 @@ void tst_SleepLock::wakingIsReported()
     QTRY_VERIFY_WITH_TIMEOUT(inhibitor.isHeld(), 10000);
     QVERIFY(inhibitor.isWatchingResume());
 
-    QDBusMessage prepare = QDBusMessage::createMethodCall(
-        QString::fromLatin1(kLogin1), QString::fromLatin1(kLogin1Path),
-        QString::fromLatin1(kMockInterface), QStringLiteral("EmitSignal"));
-    prepare << QString::fromLatin1(kManager) << QStringLiteral("PrepareForSleep")
-            << QStringLiteral("b") << QVariantList{QVariant::fromValue(start)};
-    const QDBusMessage reply = QDBusConnection(QStringLiteral("observer")).call(prepare);
-    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    QVERIFY(m_bus.emitSignal(kLogin1Path, kManager, QStringLiteral("PrepareForSleep"),
+                             QStringLiteral("b"), {QVariant::fromValue(start)}));
     if (reports > 0)
         QTRY_COMPARE_WITH_TIMEOUT(reported, reports, 10000);
     QTest::qWait(300);
@@ -796,17 +434,16 @@ void tst_SleepLock::scheduleSendsTheMoment_data()
 
 void tst_SleepLock::scheduleSendsTheMoment()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QDateTime, moment);
     QFETCH(qulonglong, seconds);
-    QVERIFY(startPowerManager("{}"));
+    QVERIFY(m_bus.startMock("power_manager.py", kPowerManager, "{}"));
 
     SolidWakeScheduler wake;
     wake.schedule(moment, {});
     QTRY_COMPARE_WITH_TIMEOUT(wake.cookie(), std::optional<uint>(41), 10000);
     const QVariantList calls =
-        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup"));
+        m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("scheduleWakeup"));
     QCOMPARE(calls.size(), qsizetype(1));
     const QVariantList args = calls.constFirst().toList();
     QCOMPARE(args.size(), qsizetype(3));
@@ -814,8 +451,7 @@ void tst_SleepLock::scheduleSendsTheMoment()
     QCOMPARE(args[0].toString(), QDBusConnection::sessionBus().baseService());
     QVERIFY(!args[1].value<QDBusObjectPath>().path().isEmpty());
     QCOMPARE(args[2].toULongLong(), seconds);
-    QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
-             QVariantList());
+    QCOMPARE(m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("clearWakeup")), QVariantList());
 }
 
 void tst_SleepLock::wakeupIsWithdrawn_data()
@@ -831,12 +467,11 @@ void tst_SleepLock::wakeupIsWithdrawn_data()
 
 void tst_SleepLock::wakeupIsWithdrawn()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, how);
     QFETCH(bool, sentAtOnce);
     QFETCH(int, scheduled);
-    QVERIFY(startPowerManager(R"({"clearDelay": 600})"));
+    QVERIFY(m_bus.startMock("power_manager.py", kPowerManager, R"({"clearDelay": 600})"));
     const QDateTime moment(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc());
 
     auto wake = std::make_unique<SolidWakeScheduler>();
@@ -862,13 +497,13 @@ void tst_SleepLock::wakeupIsWithdrawn()
 
     const QVariantList handedBack{QVariant(QVariantList{41})};
     const auto cleared = [this] {
-        return loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup"));
+        return m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("clearWakeup"));
     };
     if (sentAtOnce)
         QCOMPARE(cleared(), handedBack);
     QTRY_COMPARE_WITH_TIMEOUT(cleared(), handedBack, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(
-        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
+        m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
         qsizetype(scheduled), 10000);
     if (wake) {
         const std::optional<uint> expected =
@@ -888,28 +523,25 @@ void tst_SleepLock::lateCookieIsHandedBack_data()
 
 void tst_SleepLock::lateCookieIsHandedBack()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(bool, programEnds);
-    QVERIFY(startPowerManager(R"({"delay": 1000})"));
+    QVERIFY(m_bus.startMock("power_manager.py", kPowerManager, R"({"delay": 1000})"));
 
     auto wake = std::make_unique<SolidWakeScheduler>();
     wake->schedule(QDateTime(QDate(2030, 1, 2), QTime(7, 30), QTimeZone::utc()), {});
     QTRY_COMPARE_WITH_TIMEOUT(
-        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
-        qsizetype(1), 10000);
+        m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(), qsizetype(1),
+        10000);
     const QVariantList handedBack{QVariant(QVariantList{41})};
     if (programEnds) {
         wake.reset();
-        QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
-                 handedBack);
+        QCOMPARE(m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("clearWakeup")), handedBack);
         return;
     }
     wake->cancel();
     QVERIFY(!wake->cookie());
-    QTRY_COMPARE_WITH_TIMEOUT(
-        loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")), handedBack,
-        10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("clearWakeup")),
+                              handedBack, 10000);
     QVERIFY(!wake->cookie());
 }
 
@@ -920,19 +552,18 @@ void tst_SleepLock::noPowerManagerIsSilent_data()
 
 void tst_SleepLock::noPowerManagerIsSilent()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, manager);
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
 
     std::unique_ptr<SolidWakeScheduler> wake;
     if (manager == QLatin1String("no bus")) {
-        const QDBusConnection none = unreachableBus();
+        const QDBusConnection none = m_bus.unreachable();
         QVERIFY(!none.isConnected());
         wake = std::make_unique<SolidWakeScheduler>(none);
     } else {
         if (manager == QLatin1String("refuses"))
-            QVERIFY(startPowerManager(R"({"refused": true})"));
+            QVERIFY(m_bus.startMock("power_manager.py", kPowerManager, R"({"refused": true})"));
         wake = std::make_unique<SolidWakeScheduler>();
     }
 
@@ -942,7 +573,7 @@ void tst_SleepLock::noPowerManagerIsSilent()
     QVERIFY2(timer.elapsed() < kMaxHoldMs, qPrintable(QString::number(timer.elapsed())));
     if (manager == QLatin1String("refuses")) {
         QTRY_COMPARE_WITH_TIMEOUT(
-            loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
+            m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("scheduleWakeup")).size(),
             qsizetype(1), 10000);
     }
     QTest::qWait(300);
@@ -951,7 +582,7 @@ void tst_SleepLock::noPowerManagerIsSilent()
     wake.reset();
     if (manager == QLatin1String("refuses")) {
         // Nothing was granted, so nothing is handed back.
-        QCOMPARE(loggedCalls(kPowerManager, kPowerManagerPath, QStringLiteral("clearWakeup")),
+        QCOMPARE(m_bus.loggedCalls(kPowerManagerPath, QStringLiteral("clearWakeup")),
                  QVariantList());
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("none"));
@@ -1013,120 +644,6 @@ void tst_SleepLock::endingTheProgramWithdrawsTheWakeup()
     QCOMPARE(WEXITSTATUS(status), 0);
 }
 
-void tst_SleepLock::notificationIsShownOpenedAndWithdrawn()
-{
-    if (!busReady())
-        return;
-    QDBusConnection observer(QStringLiteral("observer"));
-    {
-        // No server: nothing shown, nothing said, and the end is not held up.
-        FreedesktopNotifications none;
-        none.show(QStringLiteral("Alarm for nobody"));
-        QTest::qWait(300);
-        QVERIFY(!none.shownId());
-    }
-    QVERIFY(startMock({QStringLiteral("--template"), QStringLiteral("notification_daemon")},
-                      kNotifications));
-
-    FreedesktopNotifications notifications;
-    QStringList opened;
-    notifications.setOpenHandler([&opened](const QString &token) { opened.append(token); });
-    notifications.show(QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
-    QTRY_VERIFY_WITH_TIMEOUT(notifications.shownId(), 10000);
-    const uint id = *notifications.shownId();
-    const QVariantList calls =
-        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("Notify"));
-    QCOMPARE(calls.size(), qsizetype(1));
-    const QVariantList args = calls.constFirst().toList();
-    QCOMPARE(args.size(), qsizetype(8));
-    QCOMPARE(args[0].toString(), QStringLiteral("ROUSTABELL"));
-    QCOMPARE(args[2].toString(), QStringLiteral("roustabell"));
-    QCOMPARE(args[4].toString(), QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
-    // One action, to open the window; no Stop.
-    QCOMPARE(args[5].toStringList(), (QStringList{"default", "Show ROUSTABELL"}));
-    const QVariantMap hints = qdbus_cast<QVariantMap>(args[6]);
-    QCOMPARE(hints.value("urgency").toInt(), 2);
-    QCOMPARE(hints.value("suppress-sound").toBool(), true);
-    QCOMPARE(args[7].toInt(), 0);
-
-    // The server hands over a token just before the action; another
-    // notification's action is not ours.
-    const auto emitSignal = [&](const QString &name, const QVariantList &values) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            QString::fromLatin1(kNotifications), QString::fromLatin1(kNotificationsPath),
-            QString::fromLatin1(kMockInterface), QStringLiteral("EmitSignal"));
-        call << QString::fromLatin1(kNotifications) << name << QStringLiteral("us")
-             << QVariant(values);
-        return observer.call(call).type() == QDBusMessage::ReplyMessage;
-    };
-    QVERIFY(emitSignal("ActionInvoked", {id + 1, QStringLiteral("default")}));
-    QVERIFY(emitSignal("ActivationToken", {id, QStringLiteral("token-1")}));
-    QVERIFY(emitSignal("ActionInvoked", {id, QStringLiteral("default")}));
-    QTRY_COMPARE_WITH_TIMEOUT(opened, QStringList{"token-1"}, 10000);
-
-    notifications.withdraw();
-    QTRY_COMPARE_WITH_TIMEOUT(
-        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("CloseNotification")),
-        QVariantList{QVariant(QVariantList{id})}, 10000);
-
-    // Shown and at once the program ends: closed before the end returns,
-    // though its id had not arrived yet.
-    notifications.show(QStringLiteral("Alarm for later"));
-    notifications.withdrawBeforeExit();
-    const QVariantList closed =
-        loggedCalls(kNotifications, kNotificationsPath, QStringLiteral("CloseNotification"));
-    QCOMPARE(closed.size(), qsizetype(2));
-    QCOMPARE(closed[1].toList().value(0).toUInt(), id + 1);
-    QCOMPARE(opened.size(), qsizetype(1));
-}
-
-void tst_SleepLock::lateNotificationIsClosed_data()
-{
-    QTest::addColumn<int>("delay");
-    QTest::addColumn<QString>("then");
-    QTest::newRow("shown again replaces") << 0 << "show";
-    QTest::newRow("stopped before a late answer") << 6000 << "withdraw";
-    QTest::newRow("program ends before a late answer") << 6000 << "exit";
-}
-
-void tst_SleepLock::lateNotificationIsClosed()
-{
-    if (!busReady())
-        return;
-    QFETCH(int, delay);
-    QFETCH(QString, then);
-    QVERIFY(startMock({"--template", ROUSTABELL_SOURCE_DIR "/tests/support/notifications_late.py",
-                       "--parameters", QStringLiteral(R"({"delay": %1})").arg(delay)},
-                      kNotifications));
-    const auto logged = [this](const char *method) {
-        return loggedCalls(kNotifications, kNotificationsPath, QString::fromLatin1(method));
-    };
-    FreedesktopNotifications notifications;
-    notifications.show(QStringLiteral("Alarm for 7:30"));
-    QElapsedTimer timer;
-    timer.start();
-    if (then == "show") {
-        QTRY_COMPARE_WITH_TIMEOUT(notifications.shownId(), std::optional<uint>(1), 10000);
-        notifications.show(QStringLiteral("Alarm for 7:30 again"));
-        // One notification per alarm: the second replaces the first.
-        QTRY_COMPARE_WITH_TIMEOUT(logged("Notify").size(), qsizetype(2), 10000);
-        QCOMPARE(logged("Notify")[1].toList().value(1).toUInt(), 1u);
-        return;
-    }
-    QTest::qWait(1000);
-    if (then == "withdraw") {
-        notifications.withdraw();
-        // Closed once its id arrives, however late.
-        QTRY_COMPARE_WITH_TIMEOUT(logged("CloseNotification"), QVariantList{QVariantList{1u}},
-                                  15000);
-    } else {
-        timer.restart();
-        notifications.withdrawBeforeExit();
-        QVERIFY2(timer.elapsed() < 2200, qPrintable(QString::number(timer.elapsed())));
-    }
-    QVERIFY(!notifications.shownId());
-}
-
 void tst_SleepLock::alarmIsHandedToTheSessionManager_data()
 {
     QTest::addColumn<QString>("manager");
@@ -1146,20 +663,16 @@ void tst_SleepLock::alarmIsHandedToTheSessionManager_data()
 
 void tst_SleepLock::alarmIsHandedToTheSessionManager()
 {
-    if (!busReady())
-        return;
+    SKIP_UNLESS_REQUIRED(m_bus.missing(), "ROUSTABELL_REQUIRE_DBUS");
     QFETCH(QString, manager);
     QFETCH(QStringList, steps);
     QFETCH(bool, wake);
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     if (!manager.isEmpty())
-        QVERIFY(startMock({"--template", ROUSTABELL_SOURCE_DIR "/tests/support/systemd_user.py",
-                           "--parameters", manager},
-                          "org.freedesktop.systemd1"));
+        QVERIFY(m_bus.startMock("systemd_user.py", "org.freedesktop.systemd1", manager));
     const auto timers = [] {
-        const QDBusMessage reply = QDBusConnection("observer")
-                                       .call(QDBusMessage::createMethodCall(
-                                           "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+        const QDBusMessage reply = PrivateBus::observer().call(
+            QDBusMessage::createMethodCall("org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                                            "org.freedesktop.systemd1.Manager", "Timers"));
         return QJsonDocument::fromJson(reply.arguments().value(0).toByteArray()).object();
     };
