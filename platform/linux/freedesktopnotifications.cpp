@@ -63,19 +63,39 @@ void FreedesktopNotifications::show(const QString &body)
     m_wantedRequest = request;
     if (!reach())
         return;
+    if (m_server) {
+        notify(request, body);
+        return;
+    }
+    // What the click does depends on the server, so it is asked first, once.
+    callAsync(*m_bus, serverCall("GetServerInformation"), kCallTimeoutMs, &m_calls,
+              [this, request, body](const QDBusPendingCall &answer) {
+                  const QDBusPendingReply<QString, QString, QString, QString> reply = answer;
+                  m_server = reply.isError() ? QString() : reply.argumentAt<0>();
+                  if (request == m_wantedRequest)
+                      notify(request, body);
+              });
+}
 
+void FreedesktopNotifications::notify(std::uint64_t request, const QString &body)
+{
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
     hints.insert(QStringLiteral("suppress-sound"), true);
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(programinfo::kName));
+    // GNOME Shell hands over no activation token: a click on a default action
+    // only reports it, and the program's own activation is then refused. With
+    // none, the shell brings the program's window itself, which its focus
+    // rules allow. Other servers send a token before the action.
+    QStringList actions;
+    if (m_server != u"gnome-shell")
+        actions = QStringList{QString::fromLatin1(kOpenAction),
+                              QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)};
     QDBusMessage call = serverCall("Notify");
     // No Stop among the actions: only the awareness test's answer silences the alarm.
     call << QString::fromLatin1(programinfo::kTitle) << m_id.value_or(0u)
          << QString::fromLatin1(programinfo::kName) << QString::fromLatin1(programinfo::kTitle)
-         << body
-         << QStringList{QString::fromLatin1(kOpenAction),
-                        QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)}
-         << hints << 0;
+         << body << actions << hints << 0;
     callAsync(*m_bus, call, kCallTimeoutMs, &m_calls,
               [this, request](const QDBusPendingCall &answer) {
                   const QDBusPendingReply<uint> reply = answer;

@@ -38,11 +38,14 @@ private Q_SLOTS:
 
 private:
     bool reach();
+    void notify(std::uint64_t request, const QString &body);
     void close(uint id);
 
     std::optional<QDBusConnection> m_bus;
     bool m_listening = false;
     std::optional<uint> m_id;
+    // The name the server gave itself (GetServerInformation), once it has answered.
+    std::optional<QString> m_server;
     // Requests are numbered so that a notification no longer wanted is closed
     // as soon as its id arrives; 0 when none is wanted.
     std::uint64_t m_lastRequest = 0;

@@ -1,0 +1,454 @@
+// The real program in the desktop shells of Debian 12, GNOME Shell and KWin,
+// each a Wayland session nested in the test X server with XWayland, with a
+// private session bus. XWayland takes display numbers from :0 up, so the
+// suite runs in mount and network namespaces of its own: a private
+// /tmp/.X11-unix and private abstract sockets keep it from anything else.
+#include "config/configstore.h"
+#include "support/wavfile.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kMain = "Quillon's Clamorific Alarm Clock Thingy";
+const QString kTest = "AWAKE???     AWARE???   PROVE IT!!!";
+QString g_isolationProblem;
+QByteArray g_hostSockets;
+
+// Before any thread starts, so that every process started later is inside;
+// the test X server stays reachable through a link to its socket.
+void isolate()
+{
+    const QRegularExpressionMatch display =
+        QRegularExpression(R"(^:(\d+)$)").match(qEnvironmentVariable("DISPLAY"));
+    if (!display.hasMatch()) {
+        g_isolationProblem = "needs the test X server on a local display (DISPLAY=:N)";
+        return;
+    }
+    const QByteArray host = "/tmp/roustabell-shells-host-" + QByteArray::number(getpid());
+    const QByteArray socket = "/X" + display.captured(1).toLatin1();
+    if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mkdir(host.constData(), 0700) != 0 ||
+        ::mount("/tmp/.X11-unix", host.constData(), nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777") != 0 ||
+        ::symlink((host + socket).constData(), ("/tmp/.X11-unix" + socket).constData()) != 0)
+        g_isolationProblem = "cannot make private namespaces and /tmp/.X11-unix (needs root): " +
+                             QString::fromLocal8Bit(std::strerror(errno));
+    else
+        g_hostSockets = host;
+}
+
+QString run(const QProcessEnvironment &env, const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    process.waitForFinished(15000);
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+void stop(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(5000))
+        process.kill();
+    process.waitForFinished(5000);
+}
+
+struct Shown
+{
+    bool found = false, hidden = false, focused = false;
+};
+
+} // namespace
+
+class tst_E2eShells : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_programDir = m_dir.filePath("program");
+    QProcessEnvironment m_host = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment m_session;
+    QProcess m_bus, m_systemBus, m_mock, m_shell, m_program, m_other;
+    QString m_kind;
+    QString m_shellWindow;
+
+    QString missing()
+    {
+        if (!g_isolationProblem.isEmpty())
+            return g_isolationProblem;
+        for (const auto &[file, package] : {std::pair{"gnome-shell", "gnome-shell"},
+                                            {"gjs", "gjs"},
+                                            {"kwin_wayland", "kwin-wayland"},
+                                            {"Xwayland", "xwayland"},
+                                            {"xdotool", "xdotool"},
+                                            {"dbus-daemon", "dbus-daemon"}}) {
+            if (QStandardPaths::findExecutable(file).isEmpty())
+                return QString("needs the Debian package %1").arg(package);
+        }
+        return {};
+    }
+
+    QProcess &started(QProcess &process, const QString &program, const QStringList &arguments,
+                      const QProcessEnvironment &env)
+    {
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        return process;
+    }
+
+    QString busAddress(QProcess &bus)
+    {
+        started(bus, "dbus-daemon", {"--session", "--nofork", "--print-address=1"}, m_session);
+        if (!QTest::qWaitFor([&] { return bus.canReadLine(); }, 10000))
+            return {};
+        return QString::fromUtf8(bus.readLine()).trimmed();
+    }
+
+    // The windows the shell shows, as the shell itself tells.
+    Shown shown(const QString &title)
+    {
+        Shown result;
+        if (m_kind == "gnome") {
+            const QDBusMessage reply =
+                QDBusConnection("private").call(QDBusMessage::createMethodCall(
+                    "org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
+                    "org.gnome.Shell.Introspect", "GetWindows"));
+            const QDBusArgument windows = reply.arguments().value(0).value<QDBusArgument>();
+            windows.beginMap();
+            while (!windows.atEnd()) {
+                qulonglong id = 0;
+                QVariantMap properties;
+                windows.beginMapEntry();
+                windows >> id >> properties;
+                windows.endMapEntry();
+                if (properties.value("title").toString() == title)
+                    result = {true, properties.value("is-hidden").toBool(),
+                              properties.value("has-focus").toBool()};
+            }
+            windows.endMap();
+            return result;
+        }
+        // KWin tells through a script of its own, printed to its output.
+        const QString marker = QString::number(QDateTime::currentMSecsSinceEpoch());
+        QFile script(m_dir.filePath("probe.js"));
+        script.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        script.write(QString("for (const c of workspace.clientList()) print('%1|' + c.caption + "
+                             "'|' + c.minimized + '|' + c.active);")
+                         .arg(marker)
+                         .toUtf8());
+        script.close();
+        kwinScript(script.fileName(), marker);
+        QTest::qWaitFor([&] { return m_shell.peek(1 << 22).contains(marker.toUtf8()); }, 2000);
+        const QString out = QString::fromUtf8(m_shell.readAll());
+        for (const QString &line : out.split('\n')) {
+            const QStringList fields = line.section("js: ", 1).split('|');
+            if (fields.size() == 4 && fields[0] == marker && fields[1] == title)
+                result = {true, fields[2] == "true", fields[3] == "true"};
+        }
+        return result;
+    }
+
+    void kwinScript(const QString &file, const QString &name)
+    {
+        const auto scripting = [&](const char *method, const QVariantList &args) {
+            QDBusMessage call = QDBusMessage::createMethodCall("org.kde.KWin", "/Scripting",
+                                                               "org.kde.kwin.Scripting", method);
+            call.setArguments(args);
+            QDBusConnection("private").call(call);
+        };
+        scripting("loadScript", {file, name});
+        scripting("start", {});
+        QTest::qWait(200);
+        scripting("unloadScript", {name});
+    }
+
+    bool keys(const QStringList &names)
+    {
+        // The nested shell's window on the test X server takes the keys.
+        run(m_host, "xdotool", {"windowfocus", "--sync", m_shellWindow});
+        for (const QString &name : names) {
+            run(m_host, "xdotool", {"key", "--clearmodifiers", name});
+            QTest::qWait(80);
+        }
+        return true;
+    }
+
+    void minimizeByShell() { keys({m_kind == "gnome" ? "super+h" : "super+Next"}); }
+
+    QList<QVariantList> mockCalls(const QString &method)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+            "org.freedesktop.DBus.Mock", "GetMethodCalls");
+        const QDBusMessage reply = QDBusConnection("private").call(call << method);
+        QList<QVariantList> result;
+        const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
+        list.beginArray();
+        while (!list.atEnd()) {
+            qulonglong when = 0;
+            QVariantList args;
+            list.beginStructure();
+            list >> when >> args;
+            list.endStructure();
+            result.append(args);
+        }
+        list.endArray();
+        return result;
+    }
+
+    // Set, five places after the test button that has the focus, for seconds from now.
+    QDateTime setAlarm(int seconds)
+    {
+        const QDateTime moment = QDateTime::currentDateTime().addSecs(seconds);
+        configstore::saveSettings(m_programDir, m_dir.filePath("tone.wav"),
+                                  moment.toString("H:mm:ss"));
+        configstore::saveQuestions(m_programDir, {{"Say yes", "yes"}});
+        return moment;
+    }
+
+    void screenshot(const QString &name)
+    {
+        if (const QString folder = qEnvironmentVariable("ROUSTABELL_SCREENSHOT_DIR");
+            !folder.isEmpty())
+            run(m_host, "import", {"-window", m_shellWindow, QDir(folder).filePath(name)});
+    }
+
+    void startShell(const QString &kind)
+    {
+        m_kind = kind;
+        const QString runtime = m_dir.filePath("runtime-" + kind);
+        QVERIFY(QDir().mkpath(runtime));
+        QVERIFY(QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner));
+        m_session = m_host;
+        for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XAUTHORITY"})
+            m_session.remove(name);
+        m_session.insert("XDG_RUNTIME_DIR", runtime);
+        m_session.insert("HOME", m_dir.filePath("home"));
+        m_session.insert("GSETTINGS_BACKEND", "memory");
+        const QString address = busAddress(m_bus);
+        QVERIFY(!address.isEmpty());
+        QVERIFY(QDBusConnection::connectToBus(address, "private").isConnected());
+        m_session.insert("DBUS_SESSION_BUS_ADDRESS", address);
+        const QString socket = "wl-" + kind;
+        QProcessEnvironment env = m_session;
+        if (kind == "gnome") {
+            // GNOME Shell needs a login manager on a system bus.
+            const QString system = busAddress(m_systemBus);
+            QVERIFY(!system.isEmpty());
+            env.insert("DBUS_SYSTEM_BUS_ADDRESS", system);
+            started(m_mock, "/usr/bin/python3",
+                    {"-m", "dbusmock", "--system", "--template", "logind"}, env);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return QDBusConnection::connectToBus(system, "system-" + kind)
+                        .interface()
+                        ->isServiceRegistered("org.freedesktop.login1");
+                },
+                10000));
+            // Its ibus spawn hangs in about half the starts otherwise.
+            env.insert("LP_NUM_THREADS", "0");
+            started(m_shell, "gnome-shell",
+                    {"--nested", "--wayland", "--mode=user", "--wayland-display=" + socket}, env);
+        } else {
+            started(m_mock, "/usr/bin/python3",
+                    {"-m", "dbusmock", "--template", "notification_daemon"}, env);
+            // The packaged executable carries a capability that keeps it from
+            // running nested; a copy carries none.
+            const QString kwin = m_dir.filePath("kwin_wayland");
+            QVERIFY(QFile::exists(kwin) || QFile::copy("/usr/bin/kwin_wayland", kwin));
+            started(m_shell, kwin,
+                    {"--x11-display", m_host.value("DISPLAY"), "--xwayland", "--socket", socket},
+                    env);
+        }
+        QVERIFY(m_shell.waitForStarted(5000));
+        QString xwayland;
+        const auto up = [&] {
+            const QStringList sockets = QDir("/tmp/.X11-unix").entryList({"X*"}, QDir::System);
+            const QString host = "X" + m_host.value("DISPLAY").mid(1);
+            for (const QString &name : sockets)
+                if (name != host && xwayland.isEmpty())
+                    xwayland = ":" + name.mid(1);
+            return !xwayland.isEmpty() && QFile::exists(runtime + '/' + socket) &&
+                   QDBusConnection("private").interface()->isServiceRegistered(
+                       "org.freedesktop.Notifications");
+        };
+        QVERIFY2(
+            QTest::qWaitFor([&] { return up() || m_shell.state() != QProcess::Running; }, 60000) &&
+                up(),
+            qPrintable(kind + " did not start:\n" + QString::fromUtf8(m_shell.peek(1 << 16))));
+        m_session.insert("XDG_SESSION_TYPE", "wayland");
+        m_session.insert("WAYLAND_DISPLAY", socket);
+        m_session.insert("DISPLAY", xwayland);
+        if (const QStringList cookies =
+                QDir(runtime).entryList({".mutter-Xwaylandauth.*"}, QDir::Files | QDir::Hidden);
+            !cookies.isEmpty())
+            m_session.insert("XAUTHORITY", QDir(runtime).filePath(cookies.constFirst()));
+        // The shell's introspection answers the names of portals only.
+        if (kind == "gnome")
+            QVERIFY(QDBusConnection("private").registerService(
+                "org.freedesktop.impl.portal.desktop.gnome"));
+        QTRY_VERIFY_WITH_TIMEOUT(!(m_shellWindow = run(m_host, "xdotool",
+                                                       {"search", "--onlyvisible", "--pid",
+                                                        QString::number(m_shell.processId())})
+                                                       .section('\n', 0, 0))
+                                      .isEmpty(),
+                                 20000);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (const QString why = missing(); !why.isEmpty()) {
+            if (qEnvironmentVariableIntValue("ROUSTABELL_REQUIRE_WAYLAND") == 1)
+                QFAIL(qPrintable(why + ", but the desktop shells are required"));
+            QSKIP(qPrintable(why));
+        }
+        QVERIFY(QDir().mkpath(m_programDir));
+        QVERIFY(QDir().mkpath(m_dir.filePath("home")));
+        const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
+        for (const char *file : {"roustabell", "libroustabell-sound.so", "roustabell.wav"})
+            QVERIFY(
+                QFile::copy(executable.dir().filePath(file), QDir(m_programDir).filePath(file)));
+        QVERIFY(writeToneWav(m_dir.filePath("tone.wav"), 1000.0, 1.0));
+    }
+
+    void cleanup()
+    {
+        for (QProcess *process : {&m_program, &m_other, &m_shell, &m_mock, &m_systemBus, &m_bus})
+            stop(*process);
+        QDBusConnection::disconnectFromBus("private");
+    }
+
+    void cleanupTestCase()
+    {
+        if (!g_hostSockets.isEmpty() && ::umount2(g_hostSockets.constData(), MNT_DETACH) == 0)
+            ::rmdir(g_hostSockets.constData());
+    }
+
+    void alarmComesToThePerson_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<bool>("native");
+        // What the shell itself allows: the firing taking the focus from
+        // another program's window, and bringing a minimized window back.
+        QTest::addColumn<bool>("takesFocus");
+        QTest::addColumn<bool>("restores");
+        QTest::newRow("gnome-xwayland") << "gnome" << false << false << true;
+        QTest::newRow("gnome-native") << "gnome" << true << false << false;
+        QTest::newRow("kwin-xwayland") << "kwin" << false << true << true;
+        QTest::newRow("kwin-native") << "kwin" << true << false << false;
+    }
+
+    void alarmComesToThePerson()
+    {
+        QFETCH(QString, shell);
+        QFETCH(bool, native);
+        QFETCH(bool, takesFocus);
+        QFETCH(bool, restores);
+        startShell(shell);
+        if (QTest::currentTestFailed())
+            return;
+        QProcessEnvironment env = m_session;
+        if (native)
+            env.insert("QT_QPA_PLATFORM", "wayland");
+        const QDateTime moment = setAlarm(12);
+        m_program.setProcessEnvironment(env);
+        m_program.setStandardErrorFile(m_dir.filePath("program-" + shell + ".log"));
+        m_program.start(QDir(m_programDir).filePath("roustabell"));
+        QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).focused, 20000);
+        const QString config = configstore::filePath(m_programDir);
+        const QDateTime written = QFileInfo(config).lastModified();
+        keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(config).lastModified() > written, 5000);
+
+        // Minimized by the shell, another program's window focused: the firing.
+        minimizeByShell();
+        QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).hidden, 5000);
+        m_other.setProcessEnvironment(m_session);
+        m_other.start("xmessage", {"-title", "other", "another program"});
+        QTRY_VERIFY_WITH_TIMEOUT(shown("other").focused, 10000);
+        // Within two seconds of the moment: a second for the tick, one to come.
+        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(moment)) + 2000);
+        QCOMPARE(!shown(kMain).hidden, restores);
+        QCOMPARE(shown(kMain).focused, takesFocus && restores);
+        if (!shown(kMain).focused) {
+            // One click on the notification brings it, where the shell lets it.
+            clickNotification();
+            QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).focused, 3000);
+        }
+        QVERIFY(!shown(kMain).hidden);
+
+        // Stop opens the test; the shell's minimize cannot hide it.
+        keys({"shift+Tab", "shift+Tab", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).focused, 5000);
+        minimizeByShell();
+        QTest::qWait(300);
+        QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).focused && !shown(kTest).hidden, 1500);
+        if (shell == "gnome" && !native)
+            screenshot("gnome-shell-awareness.png");
+        keys({"y", "e", "s", "Tab", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(!shown(kTest).found, 5000);
+    }
+
+private:
+    // Picked as a person would: GNOME's banner, clicked at the top of its
+    // screen; without a notification server of its own (no plasmashell),
+    // KWin's window is activated as its task manager would.
+    void clickNotification()
+    {
+        if (m_kind == "gnome") {
+            const QString geometry = run(m_host, "xdotool", {"getwindowgeometry", m_shellWindow});
+            const int width =
+                QRegularExpression(R"(Geometry: (\d+)x)").match(geometry).captured(1).toInt();
+            run(m_host, "xdotool",
+                {"mousemove", "--window", m_shellWindow, QString::number(width / 2), "60", "click",
+                 "1"});
+            return;
+        }
+        QFile script(m_dir.filePath("activate.js"));
+        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        script.write(QString("for (const c of workspace.clientList()) if (c.caption == '%1') "
+                             "{ c.minimized = false; workspace.activeClient = c; }")
+                         .arg(kMain)
+                         .toUtf8());
+        script.close();
+        kwinScript(script.fileName(), "activate");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    isolate();
+    QCoreApplication app(argc, argv);
+    tst_E2eShells test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_shells.moc"
