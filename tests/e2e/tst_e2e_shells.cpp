@@ -163,7 +163,8 @@ private:
                          .toUtf8());
         script.close();
         kwinScript(script.fileName(), marker);
-        QTest::qWaitFor([&] { return m_shell.peek(1 << 22).contains(marker.toUtf8()); }, 2000);
+        if (!QTest::qWaitFor([&] { return m_shell.peek(1 << 22).contains(marker.toUtf8()); }, 2000))
+            return result;
         const QString out = QString::fromUtf8(m_shell.readAll());
         for (const QString &line : out.split('\n')) {
             const QStringList fields = line.section("js: ", 1).split('|');
@@ -199,27 +200,6 @@ private:
     }
 
     void minimizeByShell() { keys({m_kind == "gnome" ? "super+h" : "super+Next"}); }
-
-    QList<QVariantList> mockCalls(const QString &method)
-    {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-            "org.freedesktop.DBus.Mock", "GetMethodCalls");
-        const QDBusMessage reply = QDBusConnection("private").call(call << method);
-        QList<QVariantList> result;
-        const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
-        list.beginArray();
-        while (!list.atEnd()) {
-            qulonglong when = 0;
-            QVariantList args;
-            list.beginStructure();
-            list >> when >> args;
-            list.endStructure();
-            result.append(args);
-        }
-        list.endArray();
-        return result;
-    }
 
     // Set, five places after the test button that has the focus, for seconds from now.
     QDateTime setAlarm(int seconds)
@@ -343,6 +323,7 @@ private Q_SLOTS:
         for (QProcess *process : {&m_program, &m_other, &m_shell, &m_mock, &m_systemBus, &m_bus})
             stop(*process);
         QDBusConnection::disconnectFromBus("private");
+        QDBusConnection::disconnectFromBus("system-gnome");
     }
 
     void cleanupTestCase()
