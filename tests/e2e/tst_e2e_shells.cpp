@@ -78,7 +78,7 @@ void stop(QProcess &process)
 
 struct Shown
 {
-    bool found = false, hidden = false, focused = false;
+    bool found = false, hidden = false, focused = false, attention = false;
 };
 
 } // namespace
@@ -95,6 +95,7 @@ private:
     QProcess m_bus, m_systemBus, m_mock, m_shell, m_program, m_other;
     QString m_kind;
     QString m_shellWindow;
+    int m_scripts = 0;
 
     QString missing()
     {
@@ -146,7 +147,7 @@ private:
                 windows.beginMapEntry();
                 windows >> id >> properties;
                 windows.endMapEntry();
-                if (properties.value("title").toString() == title)
+                if (properties.value("title").toString().simplified() == title.simplified())
                     result = {true, properties.value("is-hidden").toBool(),
                               properties.value("has-focus").toBool()};
             }
@@ -155,51 +156,61 @@ private:
         }
         // KWin tells through a script of its own, printed to its output.
         const QString marker = QString::number(QDateTime::currentMSecsSinceEpoch());
-        QFile script(m_dir.filePath("probe.js"));
-        script.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        script.write(QString("for (const c of workspace.clientList()) print('%1|' + c.caption + "
-                             "'|' + c.minimized + '|' + c.active);")
-                         .arg(marker)
-                         .toUtf8());
-        script.close();
-        kwinScript(script.fileName(), marker);
-        if (!QTest::qWaitFor([&] { return m_shell.peek(1 << 22).contains(marker.toUtf8()); }, 2000))
-            return result;
+        kwin(title, QString("print('%1|' + c.minimized + '|' + c.active + '|' + "
+                            "c.demandsAttention);")
+                        .arg(marker));
         const QString out = QString::fromUtf8(m_shell.readAll());
-        for (const QString &line : out.split('\n')) {
+        for (const QString &line : out.split(QChar(10))) {
             const QStringList fields = line.section("js: ", 1).split('|');
-            if (fields.size() == 4 && fields[0] == marker && fields[1] == title)
-                result = {true, fields[2] == "true", fields[3] == "true"};
+            if (fields.size() == 4 && fields[0] == marker)
+                result = {true, fields[1] == "true", fields[2] == "true", fields[3] == "true"};
         }
         return result;
     }
 
-    void kwinScript(const QString &file, const QString &name)
+    // Runs a KWin script on the window titled so, as c; done once it printed.
+    void kwin(const QString &title, const QString &body)
     {
-        const auto scripting = [&](const char *method, const QVariantList &args) {
+        const QString done = "done-" + QString::number(++m_scripts);
+        QFile script(m_dir.filePath(done + ".js"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("for (const c of workspace.clientList()) if "
+                             "(c.caption.split(/\\s+/).join(' ') == \"%1\") { %2 }"
+                             " print('%3');")
+                         .arg(title.simplified(), body, done)
+                         .toUtf8());
+        script.close();
+        for (const auto &[method, args] :
+             {std::pair{"loadScript", QVariantList{script.fileName(), done}}, {"start", {}}}) {
             QDBusMessage call = QDBusMessage::createMethodCall("org.kde.KWin", "/Scripting",
                                                                "org.kde.kwin.Scripting", method);
             call.setArguments(args);
             QDBusConnection("private").call(call);
-        };
-        scripting("loadScript", {file, name});
-        scripting("start", {});
-        QTest::qWait(200);
-        scripting("unloadScript", {name});
+        }
+        QVERIFY(
+            QTest::qWaitFor([&] { return m_shell.peek(1 << 22).contains(done.toUtf8()); }, 2000));
+        QDBusConnection("private").call(QDBusMessage::createMethodCall("org.kde.KWin", "/Scripting",
+                                                                       "org.kde.kwin.Scripting",
+                                                                       "unloadScript")
+                                        << done);
     }
 
-    bool keys(const QStringList &names)
+    void keys(const QStringList &names)
     {
         // The nested shell's window on the test X server takes the keys.
         run(m_host, "xdotool", {"windowfocus", "--sync", m_shellWindow});
-        for (const QString &name : names) {
-            run(m_host, "xdotool", {"key", "--clearmodifiers", name});
-            QTest::qWait(80);
-        }
-        return true;
+        for (const QString &name : names)
+            run(m_host, "xdotool", {"key", "--clearmodifiers", "--delay", "80", name});
     }
 
-    void minimizeByShell() { keys({m_kind == "gnome" ? "super+h" : "super+Next"}); }
+    // The shell's own minimize: GNOME's Super+H; KWin's, by its scripting.
+    void minimize(const QString &title)
+    {
+        if (m_kind == "gnome")
+            keys({"super+h"});
+        else
+            kwin(title, "c.minimized = true;");
+    }
 
     // Set, five places after the test button that has the focus, for seconds from now.
     QDateTime setAlarm(int seconds)
@@ -299,6 +310,21 @@ private:
                                                        .section('\n', 0, 0))
                                       .isEmpty(),
                                  20000);
+        // The pointer off the hot corner; GNOME starts in its overview.
+        run(m_host, "xdotool", {"mousemove", "--window", m_shellWindow, "400", "590"});
+        if (kind == "gnome") {
+            const auto overview = [](const QVariant &value) {
+                QDBusMessage call = QDBusMessage::createMethodCall(
+                    "org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties",
+                    value.isValid() ? "Set" : "Get");
+                call.setArguments({"org.gnome.Shell", "OverviewActive"});
+                if (value.isValid())
+                    call << QVariant::fromValue(QDBusVariant(value));
+                const QDBusMessage reply = QDBusConnection("private").call(call);
+                return reply.arguments().value(0).value<QDBusVariant>().variant().toBool();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT((overview(false), !overview({})), 10000);
+        }
     }
 
 private Q_SLOTS:
@@ -310,7 +336,10 @@ private Q_SLOTS:
             QSKIP(qPrintable(why));
         }
         QVERIFY(QDir().mkpath(m_programDir));
-        QVERIFY(QDir().mkpath(m_dir.filePath("home")));
+        // GNOME's one-time warning of no lock screen, out of the notification's way.
+        const QString shellData = m_dir.filePath("home/.local/share/gnome-shell");
+        QVERIFY(QDir().mkpath(shellData));
+        QVERIFY(QFile(shellData + "/lock-warning-shown").open(QIODevice::WriteOnly));
         const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
         for (const char *file : {"roustabell", "libroustabell-sound.so", "roustabell.wav"})
             QVERIFY(
@@ -336,29 +365,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("shell");
         QTest::addColumn<bool>("native");
-        // What the shell itself allows: the firing taking the focus from
-        // another program's window, and bringing a minimized window back.
-        QTest::addColumn<bool>("takesFocus");
-        QTest::addColumn<bool>("restores");
-        QTest::newRow("gnome-xwayland") << "gnome" << false << false << true;
-        QTest::newRow("gnome-native") << "gnome" << true << false << false;
-        QTest::newRow("kwin-xwayland") << "kwin" << false << true << true;
-        QTest::newRow("kwin-native") << "kwin" << true << false << false;
+        // The window minimized at the firing, or behind another program's.
+        QTest::addColumn<bool>("minimized");
+        // Whether the shell lets the firing take the focus by itself; where it
+        // refuses, one click on the notification (KWin without plasmashell:
+        // on the task it marks) brings the window.
+        QTest::addColumn<bool>("byItself");
+        // What the shell's minimize does to the awareness test: refused, or
+        // the test is back; empty: not checked (GNOME natively keeps it
+        // minimized, the program having lost the focus it needs to come back).
+        QTest::addColumn<QString>("testMinimized");
+        QTest::newRow("gnome-xwayland") << "gnome" << false << false << false << "refused";
+        QTest::newRow("gnome-native") << "gnome" << true << true << false << "";
+        QTest::newRow("kwin-xwayland") << "kwin" << false << false << true << "back";
+        QTest::newRow("kwin-native") << "kwin" << true << true << false << "back";
     }
 
     void alarmComesToThePerson()
     {
         QFETCH(QString, shell);
         QFETCH(bool, native);
-        QFETCH(bool, takesFocus);
-        QFETCH(bool, restores);
+        QFETCH(bool, minimized);
+        QFETCH(bool, byItself);
+        QFETCH(QString, testMinimized);
         startShell(shell);
         if (QTest::currentTestFailed())
             return;
         QProcessEnvironment env = m_session;
         if (native)
             env.insert("QT_QPA_PLATFORM", "wayland");
-        const QDateTime moment = setAlarm(12);
+        const QDateTime moment = setAlarm(10);
         m_program.setProcessEnvironment(env);
         m_program.setStandardErrorFile(m_dir.filePath("program-" + shell + ".log"));
         m_program.start(QDir(m_programDir).filePath("roustabell"));
@@ -367,30 +403,44 @@ private Q_SLOTS:
         const QDateTime written = QFileInfo(config).lastModified();
         keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(config).lastModified() > written, 5000);
-
-        // Minimized by the shell, another program's window focused: the firing.
-        minimizeByShell();
-        QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).hidden, 5000);
-        m_other.setProcessEnvironment(m_session);
-        m_other.start("xmessage", {"-title", "other", "another program"});
-        QTRY_VERIFY_WITH_TIMEOUT(shown("other").focused, 10000);
-        // Within two seconds of the moment: a second for the tick, one to come.
-        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(moment)) + 2000);
-        QCOMPARE(!shown(kMain).hidden, restores);
-        QCOMPARE(shown(kMain).focused, takesFocus && restores);
-        if (!shown(kMain).focused) {
-            // One click on the notification brings it, where the shell lets it.
-            clickNotification();
-            QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).focused, 3000);
+        if (minimized) {
+            minimize(kMain);
+            QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).hidden, 5000);
         }
-        QVERIFY(!shown(kMain).hidden);
+        m_other.setProcessEnvironment(m_session);
+        m_other.start("xmessage", {"-geometry", "+0+0", "-title", "other", "another program"});
+        QTRY_VERIFY_WITH_TIMEOUT(shown("other").focused, 10000);
+        keys({"a"}); // the person's last input, which the shell weighs
+        QVERIFY2(QDateTime::currentDateTime() < moment, "too slow to see the firing");
+
+        // In front with the focus within two seconds (one more for the tick).
+        const auto front = [&](const QString &title) {
+            const Shown window = shown(title);
+            return window.focused && !window.hidden;
+        };
+        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(moment)));
+        const bool came = QTest::qWaitFor([&] { return front(kMain); }, 3000);
+        const bool above = run(m_session, "xprop", {"-name", kMain, "_NET_WM_STATE"})
+                               .contains("_NET_WM_STATE_ABOVE");
+        qInfo("%s: in front by itself: %d, kept above: %d", QTest::currentDataTag(), came, above);
+        QCOMPARE(came, byItself);
+        QCOMPARE(above, !native);
+        if (!came) {
+            if (m_kind == "kwin")
+                QVERIFY(shown(kMain).attention);
+            clickNotification();
+            QTRY_VERIFY_WITH_TIMEOUT(front(kMain), 3000);
+        }
 
         // Stop opens the test; the shell's minimize cannot hide it.
         keys({"shift+Tab", "shift+Tab", "space"});
-        QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).focused, 5000);
-        minimizeByShell();
-        QTest::qWait(300);
-        QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).focused && !shown(kTest).hidden, 1500);
+        QTRY_VERIFY_WITH_TIMEOUT(front(kTest), 5000);
+        if (!testMinimized.isEmpty()) {
+            minimize(kTest);
+            QCOMPARE(QTest::qWaitFor([&] { return shown(kTest).hidden; }, 1000),
+                     testMinimized == "back");
+            QTRY_VERIFY_WITH_TIMEOUT(front(kTest), 1500);
+        }
         if (shell == "gnome" && !native)
             screenshot("gnome-shell-awareness.png");
         keys({"y", "e", "s", "Tab", "space"});
@@ -412,14 +462,7 @@ private:
                  "1"});
             return;
         }
-        QFile script(m_dir.filePath("activate.js"));
-        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        script.write(QString("for (const c of workspace.clientList()) if (c.caption == '%1') "
-                             "{ c.minimized = false; workspace.activeClient = c; }")
-                         .arg(kMain)
-                         .toUtf8());
-        script.close();
-        kwinScript(script.fileName(), "activate");
+        kwin(kMain, "c.minimized = false; workspace.activeClient = c;");
     }
 };
 
