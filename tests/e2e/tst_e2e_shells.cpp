@@ -18,12 +18,17 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Polls by the clock: QTRY_* counts its steps, however long each check takes.
+#define WAIT_FOR(condition, ms) QVERIFY(QTest::qWaitFor([&] { return bool(condition); }, ms))
 
 namespace {
 
@@ -59,11 +64,15 @@ QString run(const QProcessEnvironment &env, const QString &program, const QStrin
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
+// Each process started leads a group, which goes with it: whatever it or its
+// bus started, and a shell hung at its start too.
 void stop(QProcess &process)
 {
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
+    if (const auto group = pid_t(process.processId()); group > 0) {
+        ::kill(-group, SIGTERM);
+        process.waitForFinished(5000);
+        ::kill(-group, SIGKILL);
+    }
     process.waitForFinished(5000);
 }
 
@@ -93,6 +102,7 @@ private:
     {
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setChildProcessModifier([] { ::setsid(), ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process.start(program, arguments);
     }
 
@@ -166,10 +176,7 @@ private:
     // The shell's own minimize: GNOME's Super+H; KWin's, by its scripting.
     void minimize(const QString &title)
     {
-        if (m_kind == "gnome")
-            keys({"super+h"});
-        else
-            kwin(title, "c.minimized = true;");
+        m_kind == "gnome" ? keys({"super+h"}) : void(kwin(title, "c.minimized = true;"));
     }
 
     void startShell(const QString &kind)
@@ -192,8 +199,7 @@ private:
         QProcessEnvironment env = m_session;
         if (kind == "gnome") {
             // GNOME Shell needs a login manager on a system bus.
-            const QString system = busAddress(m_systemBus);
-            env.insert("DBUS_SYSTEM_BUS_ADDRESS", system);
+            env.insert("DBUS_SYSTEM_BUS_ADDRESS", busAddress(m_systemBus));
             started(m_mock, "/usr/bin/python3",
                     {"-m", "dbusmock", "--system", "--template", "logind"}, env);
             run(env, "gdbus", {"wait", "--system", "--timeout", "10", "org.freedesktop.login1"});
@@ -212,7 +218,6 @@ private:
                     {"--x11-display", m_host.value("DISPLAY"), "--xwayland", "--socket", socket},
                     env);
         }
-        QVERIFY(m_shell.waitForStarted(5000));
         // The X server that appears is the shell's XWayland.
         QStringList xwayland;
         const auto up = [&, before = QDir("/tmp/.X11-unix").entryList({"X*"}, QDir::System)] {
@@ -238,16 +243,9 @@ private:
         if (kind == "gnome")
             QVERIFY(QDBusConnection("private").registerService(
                 "org.freedesktop.impl.portal.desktop.gnome"));
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         m_shellWindow = run(m_host, "xdotool",
-                                             {"search", "--onlyvisible", "--pid",
-                                              QString::number(m_shell.processId())})
-                                             .section('\n', 0, 0);
-                         return !m_shellWindow.isEmpty();
-                     },
-                     20000),
-                 "the shell's window was not found");
+        const QStringList byPid = {"search", "--onlyvisible", "--limit",
+                                   "1",      "--pid",         QString::number(m_shell.processId())};
+        WAIT_FOR(!(m_shellWindow = run(m_host, "xdotool", byPid)).isEmpty(), 20000);
         // The pointer off GNOME's hot corner.
         run(m_host, "xdotool", {"mousemove", "--window", m_shellWindow, "400", "590"});
         // GNOME starts in its overview, which it then leaves only when asked.
@@ -258,8 +256,8 @@ private:
                 gnome.setProperty("OverviewActive", false);
             return gnome.property("OverviewActive");
         };
-        QVERIFY(kind != "gnome" || QTest::qWaitFor([&] { return overview(false) == true; }, 10000));
-        QVERIFY(kind != "gnome" || QTest::qWaitFor([&] { return overview(true) == false; }, 10000));
+        WAIT_FOR(kind != "gnome" || overview(false) == true, 10000);
+        WAIT_FOR(kind != "gnome" || overview(true) == false, 10000);
     }
 
 private Q_SLOTS:
@@ -334,17 +332,15 @@ private Q_SLOTS:
         configstore::saveSettings(m_programDir, m_dir.filePath("tone.wav"),
                                   moment.toString("H:mm:ss"));
         configstore::saveQuestions(m_programDir, {{"Say yes", "yes"}});
-        m_program.setProcessEnvironment(m_session);
-        m_program.start(QDir(m_programDir).filePath("roustabell"));
-        QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).focused, 20000);
+        started(m_program, QDir(m_programDir).filePath("roustabell"), {}, m_session);
+        WAIT_FOR(shown(kMain).focused, 20000);
         keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
         if (minimized) {
             minimize(kMain);
-            QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).hidden, 5000);
+            WAIT_FOR(shown(kMain).hidden, 5000);
         }
-        m_other.setProcessEnvironment(m_session);
-        m_other.start("xmessage", {"-geometry", "+0+0", "-title", "other", "another program"});
-        QTRY_VERIFY_WITH_TIMEOUT(shown("other").focused, 10000);
+        started(m_other, "xmessage", {"-title", "other", "another program"}, m_session);
+        WAIT_FOR(shown("other").focused, 10000);
         keys({"a"}); // the person's last input, which the shell weighs
         QVERIFY2(QDateTime::currentDateTime() < moment, "too slow to see the firing");
 
@@ -366,23 +362,23 @@ private Q_SLOTS:
                     {"mousemove", "--window", m_shellWindow, "400", "60", "click", "1"});
             else
                 kwin(kMain, "c.minimized = false; workspace.activeClient = c;");
-            QTRY_VERIFY_WITH_TIMEOUT(shown(kMain).front(), 3000);
+            WAIT_FOR(shown(kMain).front(), 3000);
         }
 
         // Stop opens the test; the shell's minimize cannot hide it.
         keys({"shift+Tab", "shift+Tab", "space"});
-        QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).front(), 5000);
+        WAIT_FOR(shown(kTest).front(), 5000);
         if (!testMinimized.isEmpty()) {
             minimize(kTest);
             QCOMPARE(QTest::qWaitFor([&] { return shown(kTest).hidden; }, 1000),
                      testMinimized == "back");
-            QTRY_VERIFY_WITH_TIMEOUT(shown(kTest).front(), 1500);
+            WAIT_FOR(shown(kTest).front(), 1500);
         }
         if (const QString folder = qEnvironmentVariable("ROUSTABELL_SCREENSHOT_DIR");
             shell == "gnome" && !native && !folder.isEmpty())
             run(m_host, "import", {"-window", m_shellWindow, folder + "/gnome-shell.png"});
         keys({"y", "e", "s", "Tab", "space"});
-        QTRY_VERIFY_WITH_TIMEOUT(!shown(kTest).found, 5000);
+        WAIT_FOR(!shown(kTest).found, 5000);
     }
 };
 
