@@ -64,8 +64,7 @@ QString run(const QProcessEnvironment &env, const QString &program, const QStrin
     return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
-// Each process started leads a group, which goes with it: whatever it or its
-// bus started, and a shell hung at its start too.
+// Each process leads a group that goes with it: whatever it or its bus started.
 void stop(QProcess &process)
 {
     if (const auto group = pid_t(process.processId()); group > 0) {
@@ -118,14 +117,10 @@ private:
     {
         Shown result;
         if (m_kind == "gnome") {
-            const auto windows = qdbus_cast<QMap<qulonglong, QVariantMap>>(
-                QDBusConnection("private")
-                    .call(QDBusMessage::createMethodCall(
-                        "org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
-                        "org.gnome.Shell.Introspect", "GetWindows"))
-                    .arguments()
-                    .value(0));
-            for (const QVariantMap &window : windows)
+            QDBusInterface gnome("org.gnome.Shell.Introspect", "/org/gnome/Shell/Introspect",
+                                 "org.gnome.Shell.Introspect", QDBusConnection("private"));
+            for (const QVariantMap &window : qdbus_cast<QMap<qulonglong, QVariantMap>>(
+                     gnome.call("GetWindows").arguments().value(0)))
                 if (window.value("title").toString().simplified() == title.simplified())
                     result = {true, window.value("is-hidden").toBool(),
                               window.value("has-focus").toBool()};
@@ -228,10 +223,10 @@ private:
                    QDBusConnection("private").interface()->isServiceRegistered(
                        "org.freedesktop.Notifications");
         };
-        QVERIFY2(
-            QTest::qWaitFor([&] { return up() || m_shell.state() != QProcess::Running; }, 60000) &&
-                up(),
-            qPrintable(kind + " did not start:\n" + QString::fromUtf8(m_shell.peek(1 << 16))));
+        QVERIFY2(QTest::qWaitFor([&] { return up() || m_shell.state() == QProcess::NotRunning; },
+                                 60000) &&
+                     up(),
+                 qPrintable(kind + " did not start:\n" + QString::fromUtf8(m_shell.peek(1 << 16))));
         m_session.insert("XDG_SESSION_TYPE", "wayland");
         m_session.insert("WAYLAND_DISPLAY", socket);
         m_session.insert("DISPLAY", ":" + xwayland.constFirst().mid(1));
@@ -272,10 +267,9 @@ private Q_SLOTS:
                 QFAIL(qPrintable(why + ", but the desktop shells are required"));
             QSKIP(qPrintable(why));
         }
-        QVERIFY(QDir().mkpath(m_programDir));
         // GNOME's one-time warning of no lock screen, out of the notification's way.
         const QString shellData = m_dir.filePath("home/.local/share/gnome-shell");
-        QVERIFY(QDir().mkpath(shellData));
+        QVERIFY(QDir().mkpath(m_programDir) && QDir().mkpath(shellData));
         QVERIFY(QFile(shellData + "/lock-warning-shown").open(QIODevice::WriteOnly));
         const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
         for (const char *file : {"roustabell", "libroustabell-sound.so", "roustabell.wav"})
