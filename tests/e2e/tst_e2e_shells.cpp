@@ -177,6 +177,13 @@ private:
     void startShell(const QString &kind)
     {
         m_kind = kind;
+        // The X server here besides the test's is the shell's XWayland, once
+        // an earlier one's socket is gone.
+        QDir sockets("/tmp/.X11-unix", "X*", QDir::NoSort, QDir::System);
+        QStringList xwayland = sockets.entryList();
+        xwayland.removeOne("X" + m_host.value("DISPLAY").mid(1));
+        for (const QString &name : xwayland)
+            QVERIFY(sockets.remove(name));
         const QString runtime = m_dir.filePath(QTest::currentDataTag());
         QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner));
@@ -213,12 +220,9 @@ private:
                     {"--x11-display", m_host.value("DISPLAY"), "--xwayland", "--socket", socket},
                     env);
         }
-        // The X server that appears is the shell's XWayland.
-        QStringList xwayland;
-        const auto up = [&, before = QDir("/tmp/.X11-unix").entryList({"X*"}, QDir::System)] {
-            xwayland = QDir("/tmp/.X11-unix").entryList({"X*"}, QDir::System);
-            for (const QString &name : before)
-                xwayland.removeOne(name);
+        const auto up = [&] {
+            xwayland = sockets.entryList();
+            xwayland.removeOne("X" + m_host.value("DISPLAY").mid(1));
             return !xwayland.isEmpty() && QFile::exists(runtime + '/' + socket) &&
                    QDBusConnection("private").interface()->isServiceRegistered(
                        "org.freedesktop.Notifications");
