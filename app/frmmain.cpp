@@ -4,6 +4,7 @@
 #include "awareness/frmquestions.h"
 #include "config/configstore.h"
 #include "platform/filelookup.h"
+#include "platform/linux/windowfront.h"
 #include "platform/widgets/layout.h"
 #include "shell/frmabout.h"
 #include "shell/frmlicense.h"
@@ -242,6 +243,7 @@ void frmMain::cmdAlarmStop_Click()
     }
     m_services.sound.stop();
     m_services.notifications.withdraw();
+    keepAbove(this, false);
     bAlarmSounding = false;
     bAlarmSet = false;
     setStatusNotSet();
@@ -329,11 +331,13 @@ void frmMain::Timer1_Timer()
     bAlarmSounding = true;
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     showNormal();
-    raise();
-    activateWindow();
-    // Where the window cannot come forward by itself (native Wayland), the
-    // desktop shows that it wants attention; the notification reaches a
-    // locked screen, where no window is seen.
+    // Where the shell refuses the focus (GNOME), it still keeps the sounding
+    // window above the one the person was using.
+    keepAbove(this, true);
+    requestActivation(this, QString());
+    // Where the window cannot come forward by itself, the desktop shows that
+    // it wants attention; the notification reaches a locked screen, where no
+    // window is seen.
     QApplication::alert(this);
     m_services.sound.startLoop(sWakeyFileName);
     m_services.notifications.show(QStringLiteral("Alarm for ") +
@@ -355,18 +359,11 @@ void frmMain::ringHandedOver(DateValue moment, const QString &soundFile)
 
 void frmMain::comeForward(const QString &activationToken)
 {
-    // Qt's Wayland platform hands this token over at the next activation,
-    // which lets the compositor move the focus; on X11 it means nothing.
-    if (!activationToken.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"))
-        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     // An open awareness test stays in front of the window it blocks.
     QWidget *front = QApplication::activeModalWidget();
-    if (!front)
-        front = this;
-    front->raise();
-    front->activateWindow();
+    requestActivation(front ? front : this, activationToken);
 }
 
 void frmMain::txtAlarmTime_Change()

@@ -2,12 +2,23 @@
 
 #include "platform/widgets/layout.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Long enough for the shell to finish hiding the window, short enough that
+// the question is back within a second.
+constexpr int kComeBackMs = 250;
+
+} // namespace
 
 frmAwareTest::frmAwareTest(const AwarenessContext &context, QWidget *parent)
     : ControlBoxlessDialog(parent), m_context(context)
@@ -69,4 +80,29 @@ void frmAwareTest::cmdStopAlarm_Click()
     services.sound.startLoop(m_context.sWakeyFileName);
     Form_Load();
     txtAnswer->setFocus();
+}
+
+void frmAwareTest::changeEvent(QEvent *event)
+{
+    ControlBoxlessDialog::changeEvent(event);
+    // The window is open only while the alarm sounds, and nothing but the
+    // answer may hide it then: not a shell's minimize (which native Wayland
+    // does not report; there the focus passes to the window this one blocks).
+    const bool minimized = event->type() == QEvent::WindowStateChange && isMinimized();
+    const QWindow *focus = QGuiApplication::focusWindow();
+    const bool passedOn = event->type() == QEvent::ActivationChange && focus &&
+                          focus != windowHandle() && focus->type() != Qt::Popup &&
+                          QApplication::activeModalWidget() == this;
+    if (minimized || passedOn)
+        QTimer::singleShot(kComeBackMs, this, &frmAwareTest::comeBack);
+}
+
+void frmAwareTest::comeBack()
+{
+    if (!isVisible())
+        return;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }

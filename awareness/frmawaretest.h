@@ -28,7 +28,12 @@ public Q_SLOTS:
     void cmdStopAlarm_Click();
     void Form_Load();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    void comeBack();
+
     AwarenessContext m_context;
     QuestionRef CurrentQuestion;
 };

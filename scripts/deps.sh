@@ -14,7 +14,7 @@ test_packages=(
   xvfb xauth openbox pulseaudio pulseaudio-utils x11-utils xdotool imagemagick
   clang-14 libclang-rt-14-dev python3 python3-dbusmock dbus-daemon
   desktop-file-utils appstream dpkg-dev libx11-dev
-  mutter xwayland qt6-wayland
+  gnome-shell gjs kwin-wayland kwin-style-breeze xwayland qt6-wayland
 )
 
 packages=("${build_packages[@]}")

@@ -64,19 +64,40 @@ void FreedesktopNotifications::show(const QString &body)
 {
     if (!reach())
         return;
+    const std::uint64_t showing = ++m_showing;
+    if (m_server) {
+        notify(body);
+        return;
+    }
+    // What a click does depends on the server, so it is asked first, once.
+    callAsync(*m_bus, serverCall("GetServerInformation"), kCallTimeoutMs, &m_calls,
+              [this, showing, body](const QDBusPendingCall &answer) {
+                  const QDBusPendingReply<QString, QString, QString, QString> reply = answer;
+                  m_server = reply.isError() ? QString() : reply.argumentAt<0>();
+                  if (showing == m_showing)
+                      notify(body);
+              });
+}
 
+void FreedesktopNotifications::notify(const QString &body)
+{
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
     hints.insert(QStringLiteral("suppress-sound"), true);
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(programinfo::kName));
+    // GNOME Shell hands over no activation token: a click on a default action
+    // only reports it, and the program's own activation is then refused. With
+    // none, the shell brings the program's window itself, which its focus
+    // rules allow. Other servers send a token before the action.
+    QStringList actions;
+    if (m_server != u"gnome-shell")
+        actions = QStringList{QString::fromLatin1(kOpenAction),
+                              QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)};
     QDBusMessage call = serverCall("Notify");
     // No Stop among the actions: only the awareness test's answer silences the alarm.
     call << QString::fromLatin1(programinfo::kTitle) << m_shown.held().value_or(0u)
          << QString::fromLatin1(programinfo::kName) << QString::fromLatin1(programinfo::kTitle)
-         << body
-         << QStringList{QString::fromLatin1(kOpenAction),
-                        QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)}
-         << hints << 0;
+         << body << actions << hints << 0;
     m_shown.request(*m_bus, call, kNotifyTimeoutMs,
                     [](const QDBusPendingCall &answer, bool) -> std::optional<uint> {
                         const QDBusPendingReply<uint> reply = answer;
@@ -88,12 +109,14 @@ void FreedesktopNotifications::show(const QString &body)
 
 void FreedesktopNotifications::withdraw()
 {
+    ++m_showing;
     m_token.clear();
     m_shown.withdraw();
 }
 
 void FreedesktopNotifications::withdrawBeforeExit()
 {
+    ++m_showing;
     m_token.clear();
     m_shown.withdrawBeforeExit();
 }

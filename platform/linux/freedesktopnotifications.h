@@ -38,10 +38,17 @@ private Q_SLOTS:
 
 private:
     bool reach();
+    void notify(const QString &body);
     void close(uint id, int blockMs);
 
     std::optional<QDBusConnection> m_bus;
     bool m_listening = false;
+    // The name the server gave itself (GetServerInformation), once it has answered.
+    std::optional<QString> m_server;
+    // Counts shows and withdrawals: a show still waiting for the server's name
+    // goes on only if nothing came after it.
+    std::uint64_t m_showing = 0;
+    QObject m_calls;
     // Sent by the server just before the action it belongs to.
     QString m_token;
     std::function<void(const QString &)> m_open;
