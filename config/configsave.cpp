@@ -34,9 +34,15 @@ QByteArray indentation(qsizetype depth)
 void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &content)
 {
     giveEndTag(doc, start);
+    // Overwritten where it can be: each erase or insert moves all that follows.
     const auto first = doc.tokens.begin() + std::ptrdiff_t(start) + 1;
     const auto last = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, start));
-    doc.tokens.insert(doc.tokens.erase(first, last), content.begin(), content.end());
+    const auto kept = std::min(std::size_t(last - first), content.size());
+    std::copy_n(content.begin(), kept, first);
+    if (kept < content.size())
+        doc.tokens.insert(last, content.begin() + std::ptrdiff_t(kept), content.end());
+    else
+        doc.tokens.erase(first + std::ptrdiff_t(kept), last);
 }
 
 // A root whose content a save replaces (a file that is one value or one

@@ -5,6 +5,7 @@
 #include <QStringEncoder>
 
 #include <array>
+#include <cstring>
 
 namespace configstore::detail {
 
@@ -12,9 +13,11 @@ std::optional<std::size_t> findFirst(const Document &doc, const QString &name)
 {
     const QByteArray wanted = name.toUtf8();
     for (std::size_t i = 0; i < doc.tokens.size(); ++i) {
+        // The name is what comes before the first blank, if any.
         const Kind kind = doc.tokens[i].kind();
-        if ((kind == Kind::StartElement || kind == Kind::Empty) &&
-            doc.text(doc.tokens[i]) == wanted)
+        const QByteArrayView written = doc.written(doc.tokens[i]);
+        if ((kind == Kind::StartElement || kind == Kind::Empty) && written.startsWith(wanted) &&
+            (written.size() == wanted.size() || written[wanted.size()] == ' '))
             return i;
     }
     return std::nullopt;
@@ -87,7 +90,7 @@ bool needsCare(char c, bool attribute)
 // return is written as a reference because the reader turns a literal one into
 // a line feed; in attributes, tab and line feed too, which attribute reading
 // turns into blanks.
-void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
+template <typename Out> void appendEscaped(Out &out, QByteArrayView value, bool attribute)
 {
     qsizetype run = 0;
     const qsizetype size = value.size();
@@ -120,6 +123,30 @@ void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
     out.append(value.sliced(run));
 }
 
+// Appends without QByteArray's checks on each piece: a file is written a few
+// bytes at a time, millions of times.
+class Writer
+{
+public:
+    explicit Writer(qsizetype estimate) { m_out.resize(estimate); }
+    void append(QByteArrayView bytes)
+    {
+        if (m_out.size() - m_at < bytes.size())
+            m_out.resize(std::max(m_at + bytes.size(), 2 * m_out.size()));
+        std::memcpy(m_out.data() + m_at, bytes.data(), std::size_t(bytes.size()));
+        m_at += bytes.size();
+    }
+    QByteArray take() &&
+    {
+        m_out.truncate(m_at);
+        return std::move(m_out);
+    }
+
+private:
+    QByteArray m_out;
+    qsizetype m_at = 0;
+};
+
 } // namespace
 
 void appendUtf8(Document &doc, QStringView text)
@@ -131,10 +158,16 @@ void appendUtf8(Document &doc, QStringView text)
     qsizetype room = text.size();
     for (const QChar c : text)
         room += (c.unicode() >= 0x80) + (c.unicode() >= 0x800);
-    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
     const qsizetype from = doc.bytes.size();
     doc.bytes.resize(from + room);
-    char *const end = utf8.appendToBuffer(doc.bytes.data() + from, text);
+    char *out = doc.bytes.data() + from;
+    if (room == text.size()) {
+        for (const QChar c : text)
+            *out++ = char(c.unicode());
+        return;
+    }
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char *const end = utf8.appendToBuffer(out, text);
     doc.bytes.truncate(end - doc.bytes.constData());
 }
 
@@ -211,11 +244,10 @@ void DocumentBuilder::doctype(const QXmlStreamReader &reader)
 
 QByteArray serialize(const Document &doc)
 {
-    QByteArray out;
     qsizetype estimate = 0;
     for (const Token &token : doc.tokens)
         estimate += token.size() + 8;
-    out.reserve(estimate);
+    Writer out(estimate);
 
     qsizetype depth = 0;
     const std::size_t count = doc.tokens.size();
@@ -224,44 +256,44 @@ QByteArray serialize(const Document &doc)
         const QByteArrayView written = doc.written(token);
         switch (token.kind()) {
         case Kind::StartElement:
-            out += '<';
+            out.append("<");
             out.append(written);
             if (i + 1 < count && doc.tokens[i + 1].kind() == Kind::EndElement) {
-                out += "/>";
+                out.append("/>");
                 ++i;
             } else {
-                out += '>';
+                out.append(">");
                 ++depth;
             }
             break;
         case Kind::Empty:
-            out += '<';
+            out.append("<");
             out.append(written);
-            out += "/>";
+            out.append("/>");
             break;
         case Kind::EndElement:
-            out += "</";
+            out.append("</");
             out.append(written);
-            out += '>';
+            out.append(">");
             --depth;
             break;
         case Kind::Text:
             appendEscaped(out, written, false);
             break;
         case Kind::CData:
-            out += "<![CDATA[";
+            out.append("<![CDATA[");
             out.append(written);
-            out += "]]>";
+            out.append("]]>");
             break;
         case Kind::Comment:
-            out += "<!--";
+            out.append("<!--");
             out.append(written);
-            out += "-->";
+            out.append("-->");
             break;
         case Kind::Instruction:
-            out += "<?";
+            out.append("<?");
             out.append(written);
-            out += "?>";
+            out.append("?>");
             break;
         case Kind::Doctype:
             out.append(written);
@@ -269,9 +301,9 @@ QByteArray serialize(const Document &doc)
         }
         // Each top-level item (prolog, root, epilog) ends its own line.
         if (depth == 0)
-            out += '\n';
+            out.append("\n");
     }
-    return out;
+    return std::move(out).take();
 }
 
 } // namespace configstore::detail

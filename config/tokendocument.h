@@ -160,13 +160,12 @@ private:
 class DocumentBuilder
 {
 public:
-    // Each '<' of the source starts at most a start and an end tag and is
-    // followed by at most one text: room for all of them at once spares the
-    // copies of a growing list, and the room never used is never touched. The
-    // bytes rarely outgrow the source's.
+    // Each '<' of the source starts at most one token and is followed by at
+    // most one text: room for all of them at once spares the copies of a
+    // growing list, and the room never used is never touched.
     explicit DocumentBuilder(QByteArrayView source)
     {
-        doc.tokens.reserve(std::size_t(3 * std::count(source.begin(), source.end(), '<') + 2));
+        doc.tokens.reserve(std::size_t(2 * std::count(source.begin(), source.end(), '<') + 2));
         doc.bytes.reserve(source.size() + 64);
     }
 
