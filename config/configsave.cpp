@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include <malloc.h>
+
 namespace configstore {
 namespace {
 
@@ -130,6 +132,10 @@ Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nul
     if (std::optional<QByteArray> bytes = readCapped(path)) {
         DocumentBuilder builder(*bytes);
         if (readFile(std::move(*bytes), builder)) {
+            // The reader's buffers, as large as the file twice over, are
+            // freed by now but kept by the heap, where the written file may
+            // not fit: given back, they never add to its peak.
+            ::malloc_trim(0);
             *unreadable = false;
             return std::move(builder.doc);
         }

@@ -128,7 +128,12 @@ template <typename Out> void appendEscaped(Out &out, QByteArrayView value, bool 
 class Writer
 {
 public:
-    explicit Writer(qsizetype estimate) { m_out.resize(estimate); }
+    // Reserved first: a resize alone rounds the block up to a power of two.
+    explicit Writer(qsizetype estimate)
+    {
+        m_out.reserve(estimate);
+        m_out.resize(estimate);
+    }
     void append(QByteArrayView bytes)
     {
         if (m_out.size() - m_at < bytes.size())
