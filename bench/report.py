@@ -29,6 +29,8 @@ BUDGETS = {
     "awaretest": ("awareness window open, {pairs} pairs", "≤ {limit} s", 0.1),
     "bound_set": ("Set on a file at the size bound, distinct element names",
                   "≤ {limit} s", 0.5),
+    "bound_memory": ("peak RSS of that Set, over the file's size",
+                     "≤ {limit}×", 5),
 }
 
 
@@ -276,15 +278,20 @@ def report(a):
 
     if "bench_configsize" in a.inproc:
         # The largest size it ran, the one just under the bound.
-        sets, size, kind = {}, None, None
+        sets, peaks, size, kind = {}, {}, None, None
         for line in r.inproc("bench_configsize").split("\n"):
             m = re.fullmatch(r"([0-9.]+) MiB (\w+)", line)
             if m:
                 size, kind = m[1], m[2]
-            m = re.fullmatch(r" *Set +([0-9.]+) ms.*", line)
+            # The child's peak is printed in MiB, as "MB".
+            m = re.fullmatch(r" *Set +([0-9.]+) ms +([0-9.]+) MB.*", line)
             if m and kind == "names":
                 sets.setdefault(float(size), []).append(m[1])
+                peaks.setdefault(float(size), []).append(num(float(m[2]) / float(size)))
         seconds_row("bound_set", stats(sets[max(sets)]) if sets else NONE)
+        s = stats(peaks[max(peaks)]) if peaks else NONE
+        row(BUDGETS["bound_memory"][0], fmt(s, 1, 2, "×"), "–",
+            f"{budget('bound_memory')}: {verdict(median(s), lim('bound_memory'))}")
 
     cpu = cpu_model()
     cores = len(os.sched_getaffinity(0))

@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,6 +164,24 @@ std::optional<QByteArray> readCapped(const QString &path)
     }
     bytes.truncate(done);
     return bytes;
+}
+
+// A mebibyte at a time: each call flushes the address translations.
+void ReadFeed::release()
+{
+    constexpr qsizetype kAtOnce = 1024 * 1024;
+    const qsizetype page = qsizetype(::sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<quintptr>(m_bytes.constData());
+    const qsizetype done = m_rest.data() - m_bytes.constData();
+    // Whole pages only, all inside the block: its ends hold the allocator's.
+    const quintptr from = (base + quintptr(m_released) + quintptr(page) - 1) & ~quintptr(page - 1);
+    const quintptr to = (base + quintptr(done)) & ~quintptr(page - 1);
+    if (to < from + kAtOnce && !m_rest.isEmpty())
+        return;
+    if (to > from) {
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+        m_released = qsizetype(to - base);
+    }
 }
 
 std::string_view view(const QByteArray &bytes)

@@ -33,53 +33,41 @@ template <typename Char> bool safeToParse(std::basic_string_view<Char> doc);
 // whole file ahead into UTF-16, a copy twice the file's size.
 inline constexpr qsizetype kReadPiece = 64 * 1024;
 
-// What the reader has still to be given. Bytes that it alone holds are split
-// from the end, the whole shrinking with each piece, and each piece is freed
-// once handed over: a long text then costs the reader's copy and the sink's,
-// not the file's as well. Shared bytes are only viewed.
+// What the reader has still to be given, a piece at a time. Of bytes that it
+// alone holds, the pages handed over are given back to the system as it goes:
+// a long text then costs the reader's copy and the sink's, not the file's as
+// well. (Freed pieces would not do: the heap keeps them, the reader's blocks
+// above them.) Shared bytes are only viewed.
 class ReadFeed
 {
 public:
     ReadFeed() = default;
     explicit ReadFeed(QByteArray &&bytes)
+        : m_owned(bytes.isDetached()), m_bytes(std::move(bytes)), m_rest(m_bytes)
     {
-        if (!bytes.isDetached()) {
-            m_shared = std::move(bytes);
-            m_rest = m_shared;
-            return;
-        }
-        while (bytes.size() > kReadPiece) {
-            const qsizetype at = (bytes.size() - 1) / kReadPiece * kReadPiece;
-            m_pieces.push_back(bytes.sliced(at));
-            bytes.truncate(at);
-            bytes.squeeze();
-        }
-        m_pieces.push_back(std::move(bytes));
     }
 
     // After the root the reader takes the end of its data for the end of the
     // file, so whatever follows the root is handed over in one (all).
     bool next(QXmlStreamReader &reader, bool all)
     {
-        if (!m_pieces.empty()) {
-            do {
-                reader.addData(m_pieces.back());
-                m_pieces.pop_back();
-            } while (all && !m_pieces.empty());
-            return true;
-        }
         if (m_rest.isEmpty())
             return false;
         const qsizetype size = all ? m_rest.size() : std::min(kReadPiece, m_rest.size());
         reader.addData(m_rest.first(size).toByteArray());
         m_rest = m_rest.sliced(size);
+        if (m_owned)
+            release();
         return true;
     }
 
 private:
-    std::vector<QByteArray> m_pieces; // the last piece first
-    QByteArray m_shared;
+    void release();
+
+    bool m_owned = false;
+    QByteArray m_bytes;
     QByteArrayView m_rest;
+    qsizetype m_released = 0; // the bytes before it are given back
 };
 
 template <typename Sink> bool parseInto(QXmlStreamReader &reader, Sink &sink, ReadFeed feed = {})

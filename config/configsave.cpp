@@ -13,15 +13,17 @@
 #include <utility>
 #include <vector>
 
+#include <malloc.h>
+
 namespace configstore {
 namespace {
 
 using namespace detail;
 
-bool isFormatting(const Token &token)
+bool isFormatting(const Document &doc, const Token &token)
 {
-    const QByteArrayView text = token.text();
-    return token.kind == Kind::Text && !text.isEmpty() &&
+    const QByteArrayView text = doc.text(token);
+    return token.kind() == Kind::Text && !text.isEmpty() &&
            std::all_of(text.cbegin(), text.cend(),
                        [](char c) { return isXmlSpace(QLatin1Char(c)); });
 }
@@ -33,9 +35,16 @@ QByteArray indentation(qsizetype depth)
 
 void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &content)
 {
+    giveEndTag(doc, start);
+    // Overwritten where it can be: each erase or insert moves all that follows.
     const auto first = doc.tokens.begin() + std::ptrdiff_t(start) + 1;
     const auto last = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, start));
-    doc.tokens.insert(doc.tokens.erase(first, last), content.begin(), content.end());
+    const auto kept = std::min(std::size_t(last - first), content.size());
+    std::copy_n(content.begin(), kept, first);
+    if (kept < content.size())
+        doc.tokens.insert(last, content.begin() + std::ptrdiff_t(kept), content.end());
+    else
+        doc.tokens.erase(first + std::ptrdiff_t(kept), last);
 }
 
 // A root whose content a save replaces (a file that is one value or one
@@ -44,13 +53,17 @@ void replaceContent(Document &doc, std::size_t start, const std::vector<Token> &
 // the same from the wrapped document.
 void wrapOwnedRoot(Document &doc)
 {
-    const QString name = QString::fromUtf8(doc.tokens[doc.root].text());
+    const QString name = QString::fromUtf8(doc.text(doc.tokens[doc.root]));
     if (name != kFileNameElement && name != kTimeElement && name != kContainerElement)
         return;
+    const Token close[] = {doc.add(Kind::Text, "\n"),
+                           elementToken(doc, Kind::EndElement, kRootElement)};
+    const Token open[] = {elementToken(doc, Kind::StartElement, kRootElement),
+                          doc.add(Kind::Text, indentation(1))};
     const auto end = doc.tokens.begin() + std::ptrdiff_t(endOf(doc, doc.root)) + 1;
-    doc.tokens.insert(end, {text(QStringLiteral("\n")), element(Kind::EndElement, kRootElement)});
+    doc.tokens.insert(end, std::begin(close), std::end(close));
     const auto start = doc.tokens.begin() + std::ptrdiff_t(doc.root);
-    doc.tokens.insert(start, {element(Kind::StartElement, kRootElement), text(indentation(1))});
+    doc.tokens.insert(start, std::begin(open), std::end(open));
 }
 
 // New elements go on a line of their own, so that the closing tag of the root
@@ -58,55 +71,57 @@ void wrapOwnedRoot(Document &doc)
 void appendToRoot(Document &doc, std::vector<Token> subtree)
 {
     wrapOwnedRoot(doc);
+    giveEndTag(doc, doc.root);
     std::size_t at = endOf(doc, doc.root);
-    subtree.insert(subtree.begin(), text(indentation(1)));
-    if (isFormatting(doc.tokens[at - 1]))
+    subtree.insert(subtree.begin(), doc.add(Kind::Text, indentation(1)));
+    if (isFormatting(doc, doc.tokens[at - 1]))
         --at;
     else
-        subtree.push_back(text(QStringLiteral("\n")));
+        subtree.push_back(doc.add(Kind::Text, "\n"));
     doc.tokens.insert(doc.tokens.begin() + std::ptrdiff_t(at), subtree.begin(), subtree.end());
 }
 
 void replaceSetting(Document &doc, const QString &name, const QString &value)
 {
     if (const auto found = findFirst(doc, name)) {
-        replaceContent(doc, *found, {text(value)});
+        replaceContent(doc, *found, {textToken(doc, value)});
         return;
     }
-    appendToRoot(doc,
-                 {element(Kind::StartElement, name), text(value), element(Kind::EndElement, name)});
+    const Token start = elementToken(doc, Kind::StartElement, name);
+    const Token content = textToken(doc, value);
+    appendToRoot(doc, {start, content, Token{Kind::EndElement, start.at(), start.size()}});
 }
 
-std::vector<Token> pairTokens(const QList<QuestionPair> &pairs, qsizetype depth)
+std::vector<Token> pairTokens(Document &doc, const QList<QuestionPair> &pairs, qsizetype depth)
 {
     std::vector<Token> tokens;
     if (pairs.isEmpty())
         return tokens;
-    const QByteArray pairIndent = indentation(depth + 1);
-    const QByteArray partIndent = indentation(depth + 2);
-    // One shared copy of each name for all the pairs.
-    const Token pairStart = element(Kind::StartElement, kPairElement);
-    const Token pairEnd = element(Kind::EndElement, kPairElement);
-    const Token questionStart = element(Kind::StartElement, kQuestionElement);
-    const Token questionEnd = element(Kind::EndElement, kQuestionElement);
-    const Token answerStart = element(Kind::StartElement, kAnswerElement);
-    const Token answerEnd = element(Kind::EndElement, kAnswerElement);
+    // One copy of each name and indentation for all the pairs.
+    const Token pairIndent = doc.add(Kind::Text, indentation(depth + 1));
+    const Token partIndent = doc.add(Kind::Text, indentation(depth + 2));
+    const Token pairStart = elementToken(doc, Kind::StartElement, kPairElement);
+    const Token pairEnd{Kind::EndElement, pairStart.at(), pairStart.size()};
+    const Token questionStart = elementToken(doc, Kind::StartElement, kQuestionElement);
+    const Token questionEnd{Kind::EndElement, questionStart.at(), questionStart.size()};
+    const Token answerStart = elementToken(doc, Kind::StartElement, kAnswerElement);
+    const Token answerEnd{Kind::EndElement, answerStart.at(), answerStart.size()};
     tokens.reserve(std::size_t(pairs.size()) * 12 + 1);
     for (const QuestionPair &pair : pairs) {
-        tokens.push_back(text(pairIndent));
+        tokens.push_back(pairIndent);
         tokens.push_back(pairStart);
-        tokens.push_back(text(partIndent));
+        tokens.push_back(partIndent);
         tokens.push_back(questionStart);
-        tokens.push_back(text(pair.question));
+        tokens.push_back(textToken(doc, pair.question));
         tokens.push_back(questionEnd);
-        tokens.push_back(text(partIndent));
+        tokens.push_back(partIndent);
         tokens.push_back(answerStart);
-        tokens.push_back(text(pair.answer));
+        tokens.push_back(textToken(doc, pair.answer));
         tokens.push_back(answerEnd);
-        tokens.push_back(text(pairIndent));
+        tokens.push_back(pairIndent);
         tokens.push_back(pairEnd);
     }
-    tokens.push_back(text(indentation(depth)));
+    tokens.push_back(doc.add(Kind::Text, indentation(depth)));
     return tokens;
 }
 
@@ -117,6 +132,10 @@ Document openForSave(const QString &path, bool *unreadable, bool *tooLarge = nul
     if (std::optional<QByteArray> bytes = readCapped(path)) {
         DocumentBuilder builder(*bytes);
         if (readFile(std::move(*bytes), builder)) {
+            // The reader's buffers, as large as the file twice over, are
+            // freed by now but kept by the heap, where the written file may
+            // not fit: given back, they never add to its peak.
+            ::malloc_trim(0);
             *unreadable = false;
             return std::move(builder.doc);
         }
@@ -137,11 +156,12 @@ SaveResult write(const QString &path, const Document &doc, bool keepOldAside, bo
     const QByteArray bytes = serialize(doc);
     // A file the next start would refuse to read is not written: its
     // questions would be lost to the program at the next start.
+    const qint64 size = bytes.size() + doc.lost;
     const Written written =
-        bytes.size() > kMaxFileBytes
+        size > kMaxFileBytes
             ? failedWrite(QStringLiteral("the settings would take %1 MiB, more than the %2 MiB the "
                                          "program reads back; remove or shorten some questions")
-                              .arg(QString::number(double(bytes.size()) / (1024 * 1024), 'f', 1))
+                              .arg(QString::number(double(size) / (1024 * 1024), 'f', 1))
                               .arg(kMaxFileBytes / (1024 * 1024)))
             : writeReplacing(path, bytes, keepOldAside);
     result.ok = written.reason.isEmpty();
@@ -202,11 +222,12 @@ SaveResult saveQuestions(const QString &directory, const QList<QuestionPair> &pa
     bool tooLarge = false;
     Document doc = openForSave(path, &unreadable, &tooLarge);
     if (const auto found = findFirst(doc, kContainerElement)) {
-        replaceContent(doc, *found, pairTokens(pairs, depthOf(doc, *found)));
+        replaceContent(doc, *found, pairTokens(doc, pairs, depthOf(doc, *found)));
     } else {
-        std::vector<Token> container = pairTokens(pairs, 1);
-        container.insert(container.begin(), element(Kind::StartElement, kContainerElement));
-        container.push_back(element(Kind::EndElement, kContainerElement));
+        std::vector<Token> container = pairTokens(doc, pairs, 1);
+        const Token start = elementToken(doc, Kind::StartElement, kContainerElement);
+        container.insert(container.begin(), start);
+        container.push_back(Token{Kind::EndElement, start.at(), start.size()});
         appendToRoot(doc, std::move(container));
     }
     return write(path, doc, unreadable, tooLarge);

@@ -2,7 +2,10 @@
 
 #include "platform/storabletext.h"
 
+#include <QStringEncoder>
+
 #include <array>
+#include <cstring>
 
 namespace configstore::detail {
 
@@ -10,7 +13,11 @@ std::optional<std::size_t> findFirst(const Document &doc, const QString &name)
 {
     const QByteArray wanted = name.toUtf8();
     for (std::size_t i = 0; i < doc.tokens.size(); ++i) {
-        if (doc.tokens[i].kind == Kind::StartElement && doc.tokens[i].text() == wanted)
+        // The name is what comes before the first blank, if any.
+        const Kind kind = doc.tokens[i].kind();
+        const QByteArrayView written = doc.written(doc.tokens[i]);
+        if ((kind == Kind::StartElement || kind == Kind::Empty) && written.startsWith(wanted) &&
+            (written.size() == wanted.size() || written[wanted.size()] == ' '))
             return i;
     }
     return std::nullopt;
@@ -18,23 +25,35 @@ std::optional<std::size_t> findFirst(const Document &doc, const QString &name)
 
 std::size_t endOf(const Document &doc, std::size_t start)
 {
+    if (doc.tokens[start].kind() == Kind::Empty)
+        return start;
     qsizetype depth = 0;
     for (std::size_t i = start; i < doc.tokens.size(); ++i) {
-        if (doc.tokens[i].kind == Kind::StartElement)
+        if (doc.tokens[i].kind() == Kind::StartElement)
             ++depth;
-        else if (doc.tokens[i].kind == Kind::EndElement && --depth == 0)
+        else if (doc.tokens[i].kind() == Kind::EndElement && --depth == 0)
             return i;
     }
     return doc.tokens.size(); // unreachable for a parsed document
+}
+
+void giveEndTag(Document &doc, std::size_t index)
+{
+    Token &token = doc.tokens[index];
+    if (token.kind() != Kind::Empty)
+        return;
+    token = Token{Kind::StartElement, token.at(), token.size()};
+    const Token end{Kind::EndElement, token.at(), quint32(doc.text(token).size())};
+    doc.tokens.insert(doc.tokens.begin() + std::ptrdiff_t(index) + 1, end);
 }
 
 qsizetype depthOf(const Document &doc, std::size_t index)
 {
     qsizetype depth = 0;
     for (std::size_t i = 0; i < index; ++i) {
-        if (doc.tokens[i].kind == Kind::StartElement)
+        if (doc.tokens[i].kind() == Kind::StartElement)
             ++depth;
-        else if (doc.tokens[i].kind == Kind::EndElement)
+        else if (doc.tokens[i].kind() == Kind::EndElement)
             --depth;
     }
     return depth;
@@ -58,7 +77,7 @@ constexpr std::array<bool, 0x40> kTextMarked = markedBelow0x40(false);
 constexpr std::array<bool, 0x40> kAttributeMarked = markedBelow0x40(true);
 
 // Most characters need nothing; a table spares them the chain of tests.
-// Bytes from 0x80 up belong to characters that XML can hold: writableUtf8 and
+// Bytes from 0x80 up belong to characters that XML can hold: textToken and
 // the reader keep out the others.
 bool needsCare(char c, bool attribute)
 {
@@ -71,7 +90,7 @@ bool needsCare(char c, bool attribute)
 // return is written as a reference because the reader turns a literal one into
 // a line feed; in attributes, tab and line feed too, which attribute reading
 // turns into blanks.
-void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
+template <typename Out> void appendEscaped(Out &out, QByteArrayView value, bool attribute)
 {
     qsizetype run = 0;
     const qsizetype size = value.size();
@@ -104,99 +123,192 @@ void appendEscaped(QByteArray &out, QByteArrayView value, bool attribute)
     out.append(value.sliced(run));
 }
 
+// Appends without QByteArray's checks on each piece: a file is written a few
+// bytes at a time, millions of times.
+class Writer
+{
+public:
+    // Reserved first: a resize alone rounds the block up to a power of two.
+    explicit Writer(qsizetype estimate)
+    {
+        m_out.reserve(estimate);
+        m_out.resize(estimate);
+    }
+    void append(QByteArrayView bytes)
+    {
+        if (m_out.size() - m_at < bytes.size())
+            m_out.resize(std::max(m_at + bytes.size(), 2 * m_out.size()));
+        std::memcpy(m_out.data() + m_at, bytes.data(), std::size_t(bytes.size()));
+        m_at += bytes.size();
+    }
+    QByteArray take() &&
+    {
+        m_out.truncate(m_at);
+        return std::move(m_out);
+    }
+
+private:
+    QByteArray m_out;
+    qsizetype m_at = 0;
+};
+
 } // namespace
 
-QByteArray writableUtf8(QStringView value)
+void appendUtf8(Document &doc, QStringView text)
 {
-    if (storabletext::firstUnstorable(value) < 0)
-        return compactUtf8(value);
-    return compactUtf8(storabletext::storable(value));
-}
-
-QByteArray compactUtf8(QStringView text)
-{
-    QByteArray bytes = text.toUtf8();
-    if (bytes.capacity() > bytes.size() + bytes.size() / 8 + 32)
-        bytes.squeeze();
-    return bytes;
-}
-
-QByteArray writtenAttributes(const QXmlStreamAttributes &attributes)
-{
-    QByteArray out;
-    for (const QXmlStreamAttribute &attribute : attributes) {
-        out += ' ';
-        out += attribute.qualifiedName().toUtf8();
-        out += "=\"";
-        appendEscaped(out, attribute.value().toUtf8(), true);
-        out += '"';
+    // Straight into the bytes: a conversion of its own would allocate for
+    // every name and text of the file.
+    // Room for at most three bytes a unit, as the encoder's own estimate, would
+    // outgrow the room kept for the file's bytes with one long text.
+    qsizetype room = text.size();
+    for (const QChar c : text)
+        room += (c.unicode() >= 0x80) + (c.unicode() >= 0x800);
+    const qsizetype from = doc.bytes.size();
+    doc.bytes.resize(from + room);
+    char *out = doc.bytes.data() + from;
+    if (room == text.size()) {
+        for (const QChar c : text)
+            *out++ = char(c.unicode());
+        return;
     }
-    out.squeeze();
-    return out;
+    QStringEncoder utf8(QStringEncoder::Utf8, QStringEncoder::Flag::Stateless);
+    char *const end = utf8.appendToBuffer(out, text);
+    doc.bytes.truncate(end - doc.bytes.constData());
+}
+
+Token textToken(Document &doc, const QString &value)
+{
+    const qsizetype from = doc.bytes.size();
+    if (storabletext::firstUnstorable(value) < 0)
+        appendUtf8(doc, value);
+    else
+        appendUtf8(doc, storabletext::storable(value));
+    return doc.close(Kind::Text, from);
+}
+
+void DocumentBuilder::startElement(const QXmlStreamReader &reader)
+{
+    if (!m_rootSeen) {
+        doc.root = doc.tokens.size();
+        m_rootSeen = true;
+    }
+    const QXmlStreamAttributes attributes = reader.attributes();
+    Token start{Kind::StartElement, 0, 0};
+    if (attributes.isEmpty()) {
+        start = m_names.get(doc, Kind::StartElement, reader.qualifiedName());
+    } else {
+        // Written after the name, which is then a copy of its own.
+        const qsizetype from = doc.bytes.size();
+        appendUtf8(doc, reader.qualifiedName());
+        for (const QXmlStreamAttribute &attribute : attributes) {
+            doc.bytes += ' ';
+            appendUtf8(doc, attribute.qualifiedName());
+            doc.bytes += "=\"";
+            appendEscaped(doc.bytes, attribute.value().toUtf8(), true);
+            doc.bytes += '"';
+        }
+        start = doc.close(Kind::StartElement, from);
+    }
+    m_open.push_back(Token{Kind::EndElement, start.at(), quint32(doc.text(start).size())});
+    doc.tokens.push_back(start);
+}
+
+void DocumentBuilder::characters(const QXmlStreamReader &reader)
+{
+    if (reader.isCDATA())
+        doc.tokens.push_back(addUtf8(Kind::CData, reader.text()));
+    else if (reader.isWhitespace() && reader.text().size() <= 64)
+        doc.tokens.push_back(m_spacing.get(doc, Kind::Text, reader.text()));
+    else
+        doc.tokens.push_back(addUtf8(Kind::Text, reader.text()));
+}
+
+void DocumentBuilder::comment(const QXmlStreamReader &reader)
+{
+    doc.tokens.push_back(addUtf8(Kind::Comment, reader.text()));
+}
+
+void DocumentBuilder::instruction(const QXmlStreamReader &reader)
+{
+    const qsizetype from = doc.bytes.size();
+    appendUtf8(doc, reader.processingInstructionTarget());
+    if (!reader.processingInstructionData().isEmpty()) {
+        doc.bytes += ' ';
+        appendUtf8(doc, reader.processingInstructionData());
+    }
+    doc.tokens.push_back(doc.close(Kind::Instruction, from));
+}
+
+// Kept as written: it names no more than the root and an external identifier,
+// which is never fetched. The reader's text starts with the blanks before it,
+// which the writer puts in a line end of its own.
+void DocumentBuilder::doctype(const QXmlStreamReader &reader)
+{
+    doc.tokens.push_back(addUtf8(Kind::Doctype, reader.text().trimmed()));
 }
 
 QByteArray serialize(const Document &doc)
 {
-    QByteArray out;
     qsizetype estimate = 0;
     for (const Token &token : doc.tokens)
         estimate += token.size() + 8;
-    out.reserve(estimate);
+    Writer out(estimate);
 
     qsizetype depth = 0;
     const std::size_t count = doc.tokens.size();
     for (std::size_t i = 0; i < count; ++i) {
         const Token &token = doc.tokens[i];
-        switch (token.kind) {
+        const QByteArrayView written = doc.written(token);
+        switch (token.kind()) {
         case Kind::StartElement:
-            out += '<';
-            out.append(token.text());
-            out.append(token.more());
-            if (i + 1 < count && doc.tokens[i + 1].kind == Kind::EndElement) {
-                out += "/>";
+            out.append("<");
+            out.append(written);
+            if (i + 1 < count && doc.tokens[i + 1].kind() == Kind::EndElement) {
+                out.append("/>");
                 ++i;
             } else {
-                out += '>';
+                out.append(">");
                 ++depth;
             }
             break;
+        case Kind::Empty:
+            out.append("<");
+            out.append(written);
+            out.append("/>");
+            break;
         case Kind::EndElement:
-            out += "</";
-            out.append(token.text());
-            out += '>';
+            out.append("</");
+            out.append(written);
+            out.append(">");
             --depth;
             break;
         case Kind::Text:
-            appendEscaped(out, token.text(), false);
+            appendEscaped(out, written, false);
             break;
         case Kind::CData:
-            out += "<![CDATA[";
-            out.append(token.text());
-            out += "]]>";
+            out.append("<![CDATA[");
+            out.append(written);
+            out.append("]]>");
             break;
         case Kind::Comment:
-            out += "<!--";
-            out.append(token.text());
-            out += "-->";
+            out.append("<!--");
+            out.append(written);
+            out.append("-->");
             break;
         case Kind::Instruction:
-            out += "<?";
-            out.append(token.text());
-            if (!token.more().isEmpty()) {
-                out += ' ';
-                out.append(token.more());
-            }
-            out += "?>";
+            out.append("<?");
+            out.append(written);
+            out.append("?>");
             break;
         case Kind::Doctype:
-            out.append(token.text());
+            out.append(written);
             break;
         }
         // Each top-level item (prolog, root, epilog) ends its own line.
         if (depth == 0)
-            out += '\n';
+            out.append("\n");
     }
-    return out;
+    return std::move(out).take();
 }
 
 } // namespace configstore::detail

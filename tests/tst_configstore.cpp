@@ -834,6 +834,8 @@ private Q_SLOTS:
         // The reader holds the text as UTF-16 while the document keeps it as
         // UTF-8: a single long text costs the most.
         QTest::newRow("one long text, Set") << QByteArray("lorem ipsum ") << true << 5.0;
+        // '#' is each element's number: every name is new.
+        QTest::newRow("distinct names, Set") << QByteArray("<n#/>\n") << true << 5.0;
     }
 
     void memoryBoundedByFile()
@@ -846,7 +848,10 @@ private Q_SLOTS:
         QFETCH(double, factor);
         const QByteArray head = "<AlarmClockConfig><WakeyTime>7:30</WakeyTime><QA_Pair><Question>";
         const QByteArray tail = "</Question></QA_Pair></AlarmClockConfig>";
-        QByteArray bytes = head + unit.repeated((kMaxFileBytes - 256) / unit.size()) + tail;
+        QByteArray bytes = head;
+        for (qint64 n = 0; bytes.size() + unit.size() + 8 < kMaxFileBytes - 256; ++n)
+            bytes += QByteArray(unit).replace('#', QByteArray::number(n));
+        bytes += tail;
         QVERIFY(writeFile(bytes));
         const double size = double(bytes.size());
         bytes.clear();
