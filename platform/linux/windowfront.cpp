@@ -38,7 +38,7 @@ void keepAbove(QWidget *window, bool above)
     if (!connection || !window->windowHandle())
         return;
     // A mapped window's state belongs to the window manager: it is asked, as
-    // the window manager specification says, by a message to the root.
+    // EWMH asks, by a message to the root.
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
