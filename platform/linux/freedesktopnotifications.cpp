@@ -149,12 +149,9 @@ void FreedesktopNotifications::notificationClosed(uint id, uint)
     }
 }
 
-void FreedesktopNotifications::close(uint id, int blockMs)
+QDBusMessage FreedesktopNotifications::closeCall(uint id) const
 {
     QDBusMessage call = serverCall("CloseNotification");
     call << id;
-    if (blockMs > 0)
-        m_bus->call(call, QDBus::Block, blockMs);
-    else
-        m_bus->asyncCall(call, kCallTimeoutMs);
+    return call;
 }

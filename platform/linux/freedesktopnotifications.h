@@ -39,7 +39,7 @@ private Q_SLOTS:
 private:
     bool reach();
     void notify(const QString &body);
-    void close(uint id, int blockMs);
+    QDBusMessage closeCall(uint id) const;
 
     std::optional<QDBusConnection> m_bus;
     bool m_listening = false;
@@ -52,5 +52,5 @@ private:
     // Sent by the server just before the action it belongs to.
     QString m_token;
     std::function<void(const QString &)> m_open;
-    OutstandingRequest<uint> m_shown{[this](uint id, int blockMs) { close(id, blockMs); }};
+    OutstandingRequest<uint> m_shown{[this](uint id) { return closeCall(id); }, 5000};
 };

@@ -24,13 +24,16 @@ inline constexpr int kExitBoundMs = 2000;
 template <typename Handle> class OutstandingRequest
 {
 public:
-    // Sends the request that gives handle back: waiting at most blockMs for
-    // it to go out when blockMs > 0 (the program is ending), else not at all.
-    using GiveBack = std::function<void(const Handle &handle, int blockMs)>;
+    // The call that gives handle back. It is sent without waiting, or, once
+    // the program is ending, waited for within what is left of the bound.
+    using GiveBack = std::function<QDBusMessage(const Handle &handle)>;
     // The handle in a successful answer, or nothing; told whether the request is still wanted.
     using Read = std::function<std::optional<Handle>(const QDBusPendingCall &answer, bool wanted)>;
 
-    explicit OutstandingRequest(GiveBack giveBack) : m_giveBack(std::move(giveBack)) {}
+    OutstandingRequest(GiveBack giveBack, int giveBackTimeoutMs)
+        : m_giveBack(std::move(giveBack)), m_giveBackTimeoutMs(giveBackTimeoutMs)
+    {
+    }
 
     // Sends call without waiting; its handle replaces the one held, which is
     // given back then unless the service answered with the same one.
@@ -38,6 +41,7 @@ public:
     {
         const std::uint64_t request = ++m_lastRequest;
         m_wantedRequest = request;
+        m_bus = bus;
         callAsync(bus, call, timeoutMs, &m_calls,
                   [this, request, read = std::move(read)](const QDBusPendingCall &answer) {
                       const bool wanted = request == m_wantedRequest;
@@ -45,11 +49,11 @@ public:
                       if (!handle)
                           return;
                       if (!wanted) {
-                          m_giveBack(*handle, blockMs());
+                          giveBack(*handle);
                           return;
                       }
                       if (m_held && *m_held != *handle)
-                          m_giveBack(*m_held, blockMs());
+                          giveBack(*m_held);
                       m_held = handle;
                   });
     }
@@ -59,7 +63,7 @@ public:
     {
         m_wantedRequest = 0;
         if (const std::optional<Handle> held = std::exchange(m_held, std::nullopt))
-            m_giveBack(*held, blockMs());
+            giveBack(*held);
     }
 
     // withdraw(), every answer still due waited for and given back, within
@@ -88,12 +92,20 @@ public:
     bool isWanted() const { return m_wantedRequest != 0; }
 
 private:
-    int blockMs() const
+    void giveBack(const Handle &handle)
     {
-        return m_exitDeadline ? int(std::max<qint64>(1, m_exitDeadline->remainingTime())) : 0;
+        const QDBusMessage call = m_giveBack(handle);
+        if (m_exitDeadline)
+            m_bus->call(call, QDBus::Block,
+                        int(std::max<qint64>(1, m_exitDeadline->remainingTime())));
+        else
+            m_bus->asyncCall(call, m_giveBackTimeoutMs);
     }
 
     GiveBack m_giveBack;
+    int m_giveBackTimeoutMs;
+    // The bus of the latest request: a handle is given back where it came from.
+    std::optional<QDBusConnection> m_bus;
     std::optional<Handle> m_held;
     std::uint64_t m_lastRequest = 0;
     // 0 when none is wanted.

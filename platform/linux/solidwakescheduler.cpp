@@ -65,12 +65,9 @@ void SolidWakeScheduler::cancelBeforeExit()
     m_wakeup.withdrawBeforeExit();
 }
 
-void SolidWakeScheduler::clearWakeup(uint cookie, int blockMs)
+QDBusMessage SolidWakeScheduler::clearWakeupCall(uint cookie) const
 {
     QDBusMessage call = powerManagerCall(QStringLiteral("clearWakeup"));
     call << static_cast<int>(cookie);
-    if (blockMs > 0)
-        m_bus->call(call, QDBus::Block, blockMs);
-    else
-        m_bus->asyncCall(call, kCallTimeoutMs);
+    return call;
 }

@@ -29,9 +29,9 @@ public:
     std::optional<uint> cookie() const { return m_wakeup.held(); }
 
 private:
-    void clearWakeup(uint cookie, int blockMs);
+    QDBusMessage clearWakeupCall(uint cookie) const;
 
     std::optional<QDBusConnection> m_bus;
-    OutstandingRequest<uint> m_wakeup{
-        [this](uint cookie, int blockMs) { clearWakeup(cookie, blockMs); }};
+    OutstandingRequest<uint> m_wakeup{[this](uint cookie) { return clearWakeupCall(cookie); },
+                                      5000};
 };

@@ -386,7 +386,7 @@ void SystemdAlarmTimer::stopOrphans()
             const qint64 pid = name.section(QLatin1Char('-'), 2, 2).toLongLong();
             if (pid > 0 && pid != QCoreApplication::applicationPid() &&
                 ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-                stopUnit(name, 0);
+                m_bus->asyncCall(stopCall(name), kCallTimeoutMs);
         }
         units.endArray();
     });
@@ -403,12 +403,9 @@ void SystemdAlarmTimer::jobRemoved(uint, const QDBusObjectPath &, const QString 
     start();
 }
 
-void SystemdAlarmTimer::stopUnit(const QString &timer, int blockMs)
+QDBusMessage SystemdAlarmTimer::stopCall(const QString &timer)
 {
     QDBusMessage call = managerCall("StopUnit");
     call << timer << QStringLiteral("replace");
-    if (blockMs > 0)
-        m_bus->call(call, QDBus::Block, blockMs);
-    else
-        m_bus->asyncCall(call, kCallTimeoutMs);
+    return call;
 }

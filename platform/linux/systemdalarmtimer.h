@@ -80,7 +80,7 @@ private Q_SLOTS:
 private:
     void start();
     void stopOrphans();
-    void stopUnit(const QString &timer, int blockMs);
+    static QDBusMessage stopCall(const QString &timer);
 
     ProgramCopy m_copy;
     bool m_lockAvailable;
@@ -91,6 +91,6 @@ private:
     int m_serial = 0;
     QString m_requestedTimer;
     QObject m_calls;
-    OutstandingRequest<QString> m_timer{
-        [this](const QString &timer, int blockMs) { stopUnit(timer, blockMs); }};
+    OutstandingRequest<QString> m_timer{[](const QString &timer) { return stopCall(timer); },
+                                        10000};
 };
