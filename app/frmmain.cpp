@@ -238,7 +238,7 @@ void frmMain::cmdAlarmStop_Click()
     if (Questions.count() > 0 && bAlarmSounding) {
         frmAwareTest test(awareness(), this);
         m_awareTest = &test;
-        test.exec();
+        test.run();
         m_awareTest = nullptr;
     }
     m_services.sound.stop();

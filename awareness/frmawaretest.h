@@ -24,6 +24,9 @@ public:
     // The pair on screen; shared with the question set.
     QuestionRef currentQuestion() const { return CurrentQuestion; }
 
+    // Shows the test modally until it is answered (or the program quits).
+    void run();
+
 public Q_SLOTS:
     void cmdStopAlarm_Click();
     void Form_Load();
@@ -36,4 +39,5 @@ private:
 
     AwarenessContext m_context;
     QuestionRef CurrentQuestion;
+    bool m_mappedAnew = false;
 };

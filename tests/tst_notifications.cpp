@@ -61,6 +61,7 @@ void tst_Notifications::notificationIsShownOpenedAndWithdrawn()
     const QVariantMap hints = qdbus_cast<QVariantMap>(args[6]);
     QCOMPARE(hints.value("urgency").toInt(), 2);
     QCOMPARE(hints.value("suppress-sound").toBool(), true);
+    QCOMPARE(hints.value("x-gnome-privacy-scope").toString(), QStringLiteral("system"));
     QCOMPARE(args[7].toInt(), 0);
 
     // The server hands over a token just before the action; another

@@ -85,6 +85,8 @@ void FreedesktopNotifications::notify(const QString &body)
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
     hints.insert(QStringLiteral("suppress-sound"), true);
     hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(programinfo::kName));
+    // GNOME's lock screen then says which alarm, not only whose.
+    hints.insert(QStringLiteral("x-gnome-privacy-scope"), QStringLiteral("system"));
     // GNOME Shell hands over no activation token: a click on a default action
     // only reports it, and the program's own activation is then refused. With
     // none, the shell brings the program's window itself, which its focus

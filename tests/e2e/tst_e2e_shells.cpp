@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -38,7 +39,8 @@ QString g_isolationProblem;
 QByteArray g_hostSockets;
 
 // Before any thread starts, so that every process started later is inside;
-// the test X server stays reachable through a link to its socket.
+// the test X server stays reachable through a link to its socket. GNOME
+// offers its lock screen only where it finds systemd's seats.
 void isolate()
 {
     const QByteArray host = "/tmp/roustabell-shells-host-" + QByteArray::number(getpid());
@@ -48,7 +50,10 @@ void isolate()
         ::mkdir(host.constData(), 0700) != 0 ||
         ::mount("/tmp/.X11-unix", host.constData(), nullptr, MS_BIND, nullptr) != 0 ||
         ::mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777") != 0 ||
-        ::symlink((host + socket).constData(), ("/tmp/.X11-unix" + socket).constData()) != 0)
+        ::symlink((host + socket).constData(), ("/tmp/.X11-unix" + socket).constData()) != 0 ||
+        (::mkdir("/run/systemd", 0755) != 0 && errno != EEXIST) ||
+        ::mount("tmpfs", "/run/systemd", "tmpfs", 0, "mode=755") != 0 ||
+        ::mkdir("/run/systemd/seats", 0755) != 0)
         g_isolationProblem = "cannot make private namespaces and /tmp/.X11-unix (needs root): " +
                              QString::fromLocal8Bit(std::strerror(errno));
     else
@@ -92,7 +97,7 @@ private:
     QString m_programDir = m_dir.filePath("program");
     QProcessEnvironment m_host = QProcessEnvironment::systemEnvironment();
     QProcessEnvironment m_session;
-    QProcess m_bus, m_systemBus, m_mock, m_shell, m_program, m_other;
+    QProcess m_bus, m_systemBus, m_mock, m_displayManager, m_shell, m_program, m_other;
     QString m_kind, m_shellWindow;
     int m_scripts = 0;
 
@@ -186,6 +191,8 @@ private:
         QVERIFY(QDir().mkdir(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner));
         m_session = m_host;
+        // On the path, as installed: an entry whose program is not found is hidden.
+        m_session.insert("PATH", m_programDir + ':' + m_host.value("PATH"));
         for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "XAUTHORITY"})
             m_session.remove(name);
         const QString address = busAddress(m_bus);
@@ -198,11 +205,22 @@ private:
         const QString socket = "wl-" + kind;
         QProcessEnvironment env = m_session;
         if (kind == "gnome") {
-            // GNOME Shell needs a login manager on a system bus.
+            // GNOME Shell needs a login manager on a system bus, and for its
+            // lock screen a display manager there.
             env.insert("DBUS_SYSTEM_BUS_ADDRESS", busAddress(m_systemBus));
             started(m_mock, "/usr/bin/python3",
                     {"-m", "dbusmock", "--system", "--template", "logind"}, env);
-            run(env, "gdbus", {"wait", "--system", "--timeout", "10", "org.freedesktop.login1"});
+            const QString manager = "/org/gnome/DisplayManager/Manager";
+            started(m_displayManager, "/usr/bin/python3",
+                    {"-m", "dbusmock", "--system", "org.gnome.DisplayManager", manager,
+                     "org.gnome.DisplayManager.Manager"},
+                    env);
+            for (const QString name : {"org.freedesktop.login1", "org.gnome.DisplayManager"})
+                run(env, "gdbus", {"wait", "--system", "--timeout", "10", name});
+            run(env, "gdbus",
+                {"call", "--system", "--dest", "org.gnome.DisplayManager", "--object-path", manager,
+                 "--method", "org.freedesktop.DBus.Mock.AddProperty",
+                 "org.gnome.DisplayManager.Manager", "Version", "<'43.0'>"});
             // Its ibus spawn hangs in about half the starts otherwise.
             env.insert("LP_NUM_THREADS", "0");
             started(m_shell, "gnome-shell",
@@ -270,10 +288,11 @@ private Q_SLOTS:
                 QFAIL(qPrintable(why + ", but the desktop shells are required"));
             QSKIP(qPrintable(why));
         }
-        // GNOME's one-time warning of no lock screen, out of the notification's way.
-        const QString shellData = m_dir.filePath("home/.local/share/gnome-shell");
-        QVERIFY(QDir().mkpath(m_programDir) && QDir().mkpath(shellData));
-        QVERIFY(QFile(shellData + "/lock-warning-shown").open(QIODevice::WriteOnly));
+        // Installed as its package installs it: the shells name it by its entry.
+        const QString applications = m_dir.filePath("home/.local/share/applications");
+        QVERIFY(QDir().mkpath(m_programDir) && QDir().mkpath(applications));
+        QVERIFY(QFile::copy(ROUSTABELL_SOURCE_DIR "/dist/linux/roustabell.desktop",
+                            applications + "/roustabell.desktop"));
         const QFileInfo executable(QStringLiteral(ROUSTABELL_EXECUTABLE));
         for (const char *file : {"roustabell", "libroustabell-sound.so", "roustabell.wav"})
             QVERIFY(
@@ -283,7 +302,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        for (QProcess *process : {&m_program, &m_other, &m_shell, &m_mock, &m_systemBus, &m_bus})
+        for (QProcess *process :
+             {&m_program, &m_other, &m_shell, &m_displayManager, &m_mock, &m_systemBus, &m_bus})
             stop(*process);
         QDBusConnection::disconnectFromBus("private");
     }
@@ -298,22 +318,31 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("shell");
         QTest::addColumn<bool>("native");
+        // At the firing the window is behind another program's, or minimized,
+        // or the screen is locked.
+        QTest::addColumn<QString>("at");
         // Whether the shell lets the firing take the focus (GNOME: now and then);
         // else one click on the notification (without plasmashell: the task) does.
         QTest::addColumn<bool>("byItself");
-        // The shell's minimize on the awareness test: refused, or the test is
-        // back; unchecked where GNOME natively keeps it (the focus is lost).
+        // The shell's minimize on the awareness test: refused, or the test is back.
         QTest::addColumn<QString>("testMinimized");
-        QTest::newRow("gnome-xwayland") << "gnome" << false << false << "refused";
-        QTest::newRow("gnome-native") << "gnome" << true << false << "";
-        QTest::newRow("kwin-xwayland") << "kwin" << false << true << "back";
-        QTest::newRow("kwin-native") << "kwin" << true << false << "back";
+        for (const QString at : {"behind", "minimized"}) {
+            for (const bool native : {false, true}) {
+                const QByteArray platform = native ? "-native-" : "-xwayland-";
+                QTest::newRow("gnome" + platform + at.toLatin1())
+                    << "gnome" << native << at << false << (native ? "back" : "refused");
+                QTest::newRow("kwin" + platform + at.toLatin1())
+                    << "kwin" << native << at << !native << "back";
+            }
+        }
+        QTest::newRow("gnome-xwayland-locked") << "gnome" << false << "locked" << false << "";
     }
 
     void alarmComesToThePerson()
     {
         QFETCH(QString, shell);
         QFETCH(bool, native);
+        QFETCH(QString, at);
         QFETCH(bool, byItself);
         QFETCH(QString, testMinimized);
         startShell(shell);
@@ -329,17 +358,32 @@ private Q_SLOTS:
         started(m_program, QDir(m_programDir).filePath("roustabell"), {}, m_session);
         WAIT_FOR(shown(kMain).focused, 20000);
         keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
-        if (native) { // minimized at the firing; through XWayland, behind another window
+        if (at == "minimized") {
             minimize(kMain);
             WAIT_FOR(shown(kMain).hidden, 5000);
         }
         started(m_other, "xmessage", {"-title", "other", "another program"}, m_session);
         WAIT_FOR(shown("other").focused, 10000);
         keys({"a"}); // the person's last input, which the shell weighs
+        QDBusInterface screenSaver("org.gnome.ScreenSaver", "/org/gnome/ScreenSaver",
+                                   "org.gnome.ScreenSaver", QDBusConnection("private"));
+        if (at == "locked") {
+            screenSaver.call("Lock");
+            WAIT_FOR(screenSaver.call("GetActive").arguments().value(0).toBool(), 5000);
+        }
         QVERIFY2(QDateTime::currentDateTime() < moment, "too slow to see the firing");
 
+        const QString folder = qEnvironmentVariable("ROUSTABELL_SCREENSHOT_DIR");
+        if (at == "locked") {
+            // The lock screen lists the notification; once unlocked, its banner.
+            QTest::qWait(int(QDateTime::currentDateTime().msecsTo(moment)) + 3000);
+            if (!folder.isEmpty())
+                run(m_host, "import", {"-window", m_shellWindow, folder + "/gnome-locked.png"});
+            screenSaver.call("SetActive", false);
+            WAIT_FOR(!screenSaver.call("GetActive").arguments().value(0).toBool(), 5000);
+        }
         // In front with the focus within two seconds (one more for the tick).
-        QTest::qWait(int(QDateTime::currentDateTime().msecsTo(moment)));
+        QTest::qWait(int(std::max<qint64>(QDateTime::currentDateTime().msecsTo(moment), 0)));
         const bool came = QTest::qWaitFor([&] { return shown(kMain).front(); }, 3000);
         const bool above = run(m_session, "xprop", {"-name", kMain, "_NET_WM_STATE"})
                                .contains("_NET_WM_STATE_ABOVE");
@@ -368,8 +412,7 @@ private Q_SLOTS:
                      testMinimized == "back");
             WAIT_FOR(shown(kTest).front(), 1500);
         }
-        if (const QString folder = qEnvironmentVariable("ROUSTABELL_SCREENSHOT_DIR");
-            shell == "gnome" && !native && !folder.isEmpty())
+        if (QTest::currentDataTag() == QByteArray("gnome-xwayland-behind") && !folder.isEmpty())
             run(m_host, "import", {"-window", m_shellWindow, folder + "/gnome-shell.png"});
         keys({"y", "e", "s", "Tab", "space"});
         WAIT_FOR(!shown(kTest).found, 5000);
