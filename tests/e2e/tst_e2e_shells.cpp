@@ -220,13 +220,16 @@ private:
                     {"--x11-display", m_host.value("DISPLAY"), "--xwayland", "--socket", socket},
                     env);
         }
+        const QStringList byPid = {"search", "--onlyvisible", "--limit",
+                                   "1",      "--pid",         QString::number(m_shell.processId())};
         QStringList xwayland;
         const auto up = [&] {
             sockets.refresh();
             (xwayland = sockets.entryList()).removeOne(host);
             return !xwayland.isEmpty() && QFile::exists(runtime + '/' + socket) &&
                    QDBusConnection("private").interface()->isServiceRegistered(
-                       "org.freedesktop.Notifications");
+                       "org.freedesktop.Notifications") &&
+                   !(m_shellWindow = run(m_host, "xdotool", byPid)).isEmpty();
         };
         QVERIFY2(QTest::qWaitFor([&] { return up() || m_shell.state() == QProcess::NotRunning; },
                                  60000) &&
@@ -243,9 +246,6 @@ private:
         if (kind == "gnome")
             QVERIFY(QDBusConnection("private").registerService(
                 "org.freedesktop.impl.portal.desktop.gnome"));
-        const QStringList byPid = {"search", "--onlyvisible", "--limit",
-                                   "1",      "--pid",         QString::number(m_shell.processId())};
-        WAIT_FOR(!(m_shellWindow = run(m_host, "xdotool", byPid)).isEmpty(), 20000);
         // The pointer off GNOME's hot corner.
         run(m_host, "xdotool", {"mousemove", "--window", m_shellWindow, "400", "590"});
         // GNOME starts in its overview, which it then leaves only when asked.
