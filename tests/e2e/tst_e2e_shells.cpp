@@ -231,9 +231,12 @@ private:
                        "org.freedesktop.Notifications") &&
                    !(m_shellWindow = run(m_host, "xdotool", byPid)).isEmpty();
         };
-        QVERIFY2(QTest::qWaitFor([&] { return up() || m_shell.state() == QProcess::NotRunning; },
-                                 60000) &&
-                     up(),
+        // Even so GNOME's ibus spawn hangs now and then; a second start does not.
+        if (!QTest::qWaitFor(up, 30000)) {
+            stop(m_shell);
+            started(m_shell, m_shell.program(), m_shell.arguments(), env);
+        }
+        QVERIFY2(QTest::qWaitFor(up, 30000),
                  qPrintable(kind + " did not start:\n" + QString::fromUtf8(m_shell.peek(1 << 16))));
         m_session.insert("XDG_SESSION_TYPE", "wayland");
         m_session.insert("WAYLAND_DISPLAY", socket);
