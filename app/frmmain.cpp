@@ -341,7 +341,7 @@ void frmMain::Timer1_Timer()
     QApplication::alert(this);
     m_services.sound.startLoop(sWakeyFileName);
     m_services.notifications.show(QStringLiteral("Alarm for ") +
-                                  datevalue::formatGeneral(dtWakeyTime));
+                                  datevalue::formatTimeFirst(dtWakeyTime));
     bAlarmSet = false;
     updateSleepInhibitor();
 }

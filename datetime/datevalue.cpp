@@ -79,20 +79,38 @@ DateValue integerPart(DateValue value)
     return std::floor(value);
 }
 
+namespace {
+
+QString dateText(const QDate &date, const QLocale &locale)
+{
+    return locale.toString(date, withFourDigitYear(locale.dateFormat(QLocale::ShortFormat)));
+}
+
+QString timeText(int seconds, const QLocale &locale)
+{
+    return locale.toString(QTime::fromMSecsSinceStartOfDay(seconds * 1000),
+                           withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+}
+
+} // namespace
+
+// Formatted from the date and the time apart, so that a moment in a
+// daylight-saving gap is shown as it is stored.
 QString formatGeneral(DateValue value, const QLocale &locale)
 {
-    // Formatted from the date and the time apart, so that a moment in a
-    // daylight-saving gap is shown as it is stored.
     const std::optional<Split> parts = split(value);
     if (!parts || !parts->date.isValid())
         return QString();
-    const QString date =
-        locale.toString(parts->date, withFourDigitYear(locale.dateFormat(QLocale::ShortFormat)));
-    if (parts->seconds == 0)
-        return date;
-    const QTime time = QTime::fromMSecsSinceStartOfDay(parts->seconds * 1000);
-    return date + u' ' +
-           locale.toString(time, withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+    const QString date = dateText(parts->date, locale);
+    return parts->seconds == 0 ? date : date + u' ' + timeText(parts->seconds, locale);
+}
+
+QString formatTimeFirst(DateValue value, const QLocale &locale)
+{
+    const std::optional<Split> parts = split(value);
+    if (!parts || !parts->date.isValid())
+        return QString();
+    return timeText(parts->seconds, locale) + u' ' + dateText(parts->date, locale);
 }
 
 std::optional<DateValue> parse(const QString &text, const QLocale &locale)

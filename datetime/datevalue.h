@@ -29,6 +29,10 @@ DateValue integerPart(DateValue value);
 // long time without a time zone; the time is left out at exactly midnight.
 QString formatGeneral(DateValue value, const QLocale &locale = QLocale());
 
+// The same the other way round, midnight included: for a line that may be
+// cut at its end, as a lock screen cuts a notification's.
+QString formatTimeFirst(DateValue value, const QLocale &locale = QLocale());
+
 // The formats behind formatGeneral, from Qt date/time format strings: every
 // year field widened to four digits, and the time zone field removed with the
 // blank (or brackets, or comma) that attaches it. Quoted literals are kept.

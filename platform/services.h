@@ -156,8 +156,9 @@ class NotificationService
 {
 public:
     virtual ~NotificationService() = default;
-    // Shows body in the notification, replacing the one shown before; returns at once.
-    virtual void show(const QString &body) = 0;
+    // Shows text as the notification's one line, replacing the one shown
+    // before; returns at once.
+    virtual void show(const QString &text) = 0;
     // Withdraws the notification shown, if any; returns at once.
     virtual void withdraw() = 0;
     // withdraw(), sent before it returns (within a short bound): the program

@@ -361,7 +361,7 @@ private Q_SLOTS:
             main.Timer1_Timer();
             m_fakes->clock.advanceSeconds(1);
         }
-        const std::optional<QString> body = "Alarm for 12/7/2026 7:30:00 AM";
+        const std::optional<QString> body = "Alarm for 7:30:00 AM 12/7/2026";
         QCOMPARE(notifications.shown, body);
         QCOMPARE(notifications.calls.count("show"), 1);
 

@@ -278,6 +278,14 @@ private Q_SLOTS:
         QCOMPARE(datevalue::formatGeneral(value, QLocale(locale)), expected);
     }
 
+    void formatTimeFirst()
+    {
+        // Midnight too, which the general format leaves out.
+        QCOMPARE(datevalue::formatTimeFirst(at(kXmas2004), QLocale("en_GB")),
+                 "00:00:00 25/12/2004");
+        QCOMPARE(datevalue::formatTimeFirst(std::numeric_limits<double>::quiet_NaN()), QString());
+    }
+
     void parseAccepted_data()
     {
         QTest::addColumn<QString>("locale");

@@ -55,7 +55,8 @@ void tst_Notifications::notificationIsShownOpenedAndWithdrawn()
     QCOMPARE(args.size(), qsizetype(8));
     QCOMPARE(args[0].toString(), QStringLiteral("ROUSTABELL"));
     QCOMPARE(args[2].toString(), QStringLiteral("roustabell"));
-    QCOMPARE(args[4].toString(), QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
+    QCOMPARE(args[3].toString(), QStringLiteral("Alarm for 12/7/2026 7:30:00 AM"));
+    QCOMPARE(args[4].toString(), QString());
     // One action, to open the window; no Stop.
     QCOMPARE(args[5].toStringList(), (QStringList{"default", "Show ROUSTABELL"}));
     const QVariantMap hints = qdbus_cast<QVariantMap>(args[6]);

@@ -60,26 +60,26 @@ bool FreedesktopNotifications::reach()
     return true;
 }
 
-void FreedesktopNotifications::show(const QString &body)
+void FreedesktopNotifications::show(const QString &text)
 {
     if (!reach())
         return;
     const std::uint64_t showing = ++m_showing;
     if (m_server) {
-        notify(body);
+        notify(text);
         return;
     }
     // What a click does depends on the server, so it is asked first, once.
     callAsync(*m_bus, serverCall("GetServerInformation"), kCallTimeoutMs, &m_calls,
-              [this, showing, body](const QDBusPendingCall &answer) {
+              [this, showing, text](const QDBusPendingCall &answer) {
                   const QDBusPendingReply<QString, QString, QString, QString> reply = answer;
                   m_server = reply.isError() ? QString() : reply.argumentAt<0>();
                   if (showing == m_showing)
-                      notify(body);
+                      notify(text);
               });
 }
 
-void FreedesktopNotifications::notify(const QString &body)
+void FreedesktopNotifications::notify(const QString &text)
 {
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical));
@@ -97,9 +97,10 @@ void FreedesktopNotifications::notify(const QString &body)
                               QStringLiteral("Show ") + QString::fromLatin1(programinfo::kTitle)};
     QDBusMessage call = serverCall("Notify");
     // No Stop among the actions: only the awareness test's answer silences the alarm.
+    // The text as the summary: the source already names the program, and a lock
+    // screen shows summary and body on one line it cuts.
     call << QString::fromLatin1(programinfo::kTitle) << m_shown.held().value_or(0u)
-         << QString::fromLatin1(programinfo::kName) << QString::fromLatin1(programinfo::kTitle)
-         << body << actions << hints << 0;
+         << QString::fromLatin1(programinfo::kName) << text << QString() << actions << hints << 0;
     m_shown.request(*m_bus, call, kNotifyTimeoutMs,
                     [](const QDBusPendingCall &answer, bool) -> std::optional<uint> {
                         const QDBusPendingReply<uint> reply = answer;

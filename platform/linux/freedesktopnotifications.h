@@ -23,7 +23,7 @@ public:
     // A notification of a sounding alarm must not outlive the program.
     ~FreedesktopNotifications() override;
 
-    void show(const QString &body) override;
+    void show(const QString &text) override;
     void withdraw() override;
     void withdrawBeforeExit() override;
     void setOpenHandler(std::function<void(const QString &token)> handler) override;
@@ -38,7 +38,7 @@ private Q_SLOTS:
 
 private:
     bool reach();
-    void notify(const QString &body);
+    void notify(const QString &text);
     QDBusMessage closeCall(uint id) const;
 
     std::optional<QDBusConnection> m_bus;

@@ -181,9 +181,9 @@ public:
 class FakeNotifications : public NotificationService
 {
 public:
-    void show(const QString &body) override
+    void show(const QString &text) override
     {
-        shown = body;
+        shown = text;
         calls.append(QStringLiteral("show"));
     }
     void withdraw() override
