@@ -2,6 +2,7 @@
 // X server with XWayland and private buses. XWayland takes displays from :0 up,
 // so the suite runs in mount and network namespaces of its own.
 #include "config/configstore.h"
+#include "support/files.h"
 #include "support/wavfile.h"
 
 #include <QCoreApplication>
@@ -96,17 +97,12 @@ private:
     QString m_kind, m_shellWindow;
     int m_scripts = 0;
 
-    // cgroup: a file the process sees as its /proc/self/cgroup.
     void started(QProcess &process, const QString &program, const QStringList &arguments,
-                 const QProcessEnvironment &env, const QByteArray &cgroup = {})
+                 const QProcessEnvironment &env)
     {
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
-        process.setChildProcessModifier([cgroup] {
-            ::setsid(), ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (!cgroup.isEmpty())
-                ::mount(cgroup.constData(), "/proc/self/cgroup", nullptr, MS_BIND, nullptr);
-        });
+        process.setChildProcessModifier([] { ::setsid(), ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process.start(program, arguments);
     }
 
@@ -182,8 +178,7 @@ private:
     void startShell(const QString &kind)
     {
         m_kind = kind;
-        // XWayland's socket: the first besides the test's (GNOME's second is for its
-        // services), once old ones are gone.
+        // XWayland's socket: the first besides the test's, once old ones are gone.
         const QString host = "X" + m_host.value("DISPLAY").mid(1);
         QDir sockets("/tmp/.X11-unix", "X*", QDir::Name, QDir::System);
         for (const QString &name : sockets.entryList())
@@ -223,14 +218,14 @@ private:
                     {"call", "--session", "--dest", "org.freedesktop.systemd1", "--object-path",
                      "/org/freedesktop/systemd1", "--method",
                      "org.freedesktop.DBus.Mock.AddMockUnit", unit});
-            QFile cgroup(m_dir.filePath("cgroup"));
-            QVERIFY(cgroup.open(QIODevice::WriteOnly) &&
-                    cgroup.write("0::/user@0.service/a.service\n1:name=systemd:/user@0.service/"
-                                 "a.service\n") > 0 &&
-                    cgroup.flush());
-            started(m_shell, "gnome-shell",
-                    {"--nested", "--wayland", "--mode=user", "--wayland-display=" + socket}, env,
-                    cgroup.fileName().toLocal8Bit());
+            const QString cgroup = m_dir.filePath("cgroup");
+            QVERIFY(writeBytes(
+                cgroup,
+                "0::/user@0.service/a.service\n1:name=systemd:/user@0.service/a.service\n"));
+            started(m_shell, "sh",
+                    {"-c", "mount --bind \"$0\" /proc/$$/cgroup && exec gnome-shell \"$@\"", cgroup,
+                     "--nested", "--wayland", "--mode=user", "--wayland-display=" + socket},
+                    env);
         } else {
             started(m_mock, "/usr/bin/python3",
                     {"-m", "dbusmock", "--template", "notification_daemon"}, env);
